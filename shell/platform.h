@@ -1,0 +1,60 @@
+// The platform layer: the only place that knows the operating system.
+// Every call that can fail returns 0 or a Windows system error code, so the
+// layers above speak of failures the same way on every system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using FileHandle = int;
+inline constexpr FileHandle kNoHandle = -1;
+
+// Windows system error codes the programs name.
+enum WinError : int {
+  kErrorFileNotFound = 2,
+  kErrorPathNotFound = 3,
+  kErrorTooManyOpenFiles = 4,
+  kErrorAccessDenied = 5,
+  kErrorInvalidHandle = 6,
+  kErrorBadFormat = 11,
+  kErrorSharingViolation = 32,
+  kErrorInvalidParameter = 87,
+  kErrorDiskFull = 112,
+  kErrorFileTooLarge = 223,
+  kErrorNoData = 232,
+  kErrorIoDevice = 1117,
+};
+
+// Called once at the start of a run: broken pipes and file size limits
+// become write failures instead of signals.
+void PlatformStart();
+
+// Opens an existing file for reading. A folder is refused. While it is
+// open, the same file cannot be opened for writing by this process.
+int PlatformOpenForReading(const std::string& name, FileHandle* handle);
+// Opens or creates a file for writing. It is emptied only after it proved
+// not to be a file open for reading, and only if it is a regular file.
+int PlatformCreateForWriting(const std::string& name, FileHandle* handle);
+// Reads up to size bytes; *got 0 means the end of the data.
+int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got);
+// Writes all size bytes.
+int PlatformWrite(FileHandle handle, const char* data, std::size_t size);
+int PlatformClose(FileHandle handle);
+bool PlatformIsCharacterDevice(FileHandle handle);
+FileHandle PlatformStandardInput();
+FileHandle PlatformStandardOutput();
+
+// The parameters handed to the program, without its own name.
+std::vector<std::string> PlatformParameters(int argc, char** argv);
+// The file name of the running program without its folder.
+std::string PlatformModuleName();
+// A code address as an offset within the program, the same on every run.
+std::uint32_t PlatformCodeOffset(const void* address);
+
+// Starts a program found by its bare name, with these arguments (the first
+// is the program's name), without waiting for it. The result follows the
+// Windows program start: 2 not found, 3 folder not found, 11 not
+// executable, above 31 started.
+unsigned PlatformStartProgram(const std::vector<std::string>& arguments);

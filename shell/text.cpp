@@ -1,0 +1,309 @@
+// The text layer. ReadLine and WriteLine are the hot path of both
+// programs: they allocate nothing per line and call no function per byte.
+#include "shell/text.h"
+
+#include <cstring>
+#include <new>
+
+#include "shell/texts.h"
+
+namespace {
+
+constexpr std::size_t kFileBufferSize = 64 * 1024;
+constexpr std::size_t kConsoleBufferSize = 4096;
+constexpr char kCR = '\r';
+constexpr char kLF = '\n';
+constexpr char kCtrlZ = '\x1A';
+
+LineFile g_standard_output;
+LineFile g_standard_input;
+
+[[gnu::always_inline]] inline void RaiseIfFailed(int code) {
+  if (code != 0) RaiseInOutError(code);
+}
+
+bool IsLineStop(char c) { return c == kCR || c == kLF || c == kCtrlZ; }
+
+// The first CR, LF or Ctrl-Z in [p, end), or end. Eight bytes at a time:
+// hexadecimal text holds no byte below 0x1B besides its line ends, so one
+// test passes a whole word.
+const char* FindLineStop(const char* p, const char* end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (((word - kOnes * 0x1B) & ~word & kHighs) != 0)
+      for (int i = 0; i < 8; ++i)
+        if (IsLineStop(p[i])) return p + i;
+    p += 8;
+  }
+  while (p < end && !IsLineStop(*p)) ++p;
+  return p;
+}
+
+void AllocateBuffer(LineFile& file, std::size_t size) {
+  file.buffer = std::make_unique<char[]>(size);
+  file.capacity = size;
+  file.position = 0;
+  file.filled = 0;
+  file.data_ended = false;
+  file.skip_lf = false;
+  file.long_line.clear();
+}
+
+// Reads the next block once every byte of the last one was taken; false at
+// the end of the data, which stays the end from then on.
+bool Fill(LineFile& file) {
+  if (file.data_ended) return false;
+  std::size_t got = 0;
+  file.position = 0;
+  file.filled = 0;
+  RaiseIfFailed(PlatformRead(file.handle, file.buffer.get(), file.capacity, &got));
+  if (got == 0) {
+    file.data_ended = true;
+    return false;
+  }
+  file.filled = got;
+  return true;
+}
+
+bool HasByte(LineFile& file) { return file.position < file.filled || Fill(file); }
+
+// The LF of a CR LF pair is taken only when the next byte is needed, so a
+// line ended by CR is delivered without waiting for more input.
+void SkipPendingLf(LineFile& file) {
+  if (!file.skip_lf) return;
+  file.skip_lf = false;
+  if (HasByte(file) && file.buffer[file.position] == kLF) ++file.position;
+}
+
+void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
+  try {
+    file.long_line.append(begin, end);
+  } catch (const std::bad_alloc&) {
+    std::string().swap(file.long_line);  // give the memory back for the report
+    RaiseOutOfMemory();
+  }
+}
+
+LineFile& StandardOutput() {
+  if (g_standard_output.mode == FileMode::Closed)
+    AttachForWriting(g_standard_output, PlatformStandardOutput(), kConsoleBufferSize);
+  return g_standard_output;
+}
+
+}  // namespace
+
+void AttachForReading(LineFile& file, FileHandle handle, std::size_t buffer_size) {
+  AllocateBuffer(file, buffer_size);
+  file.handle = handle;
+  file.mode = FileMode::Reading;
+  file.console = false;
+}
+
+void AttachForWriting(LineFile& file, FileHandle handle, std::size_t buffer_size) {
+  AllocateBuffer(file, buffer_size);
+  file.handle = handle;
+  file.mode = FileMode::Writing;
+  file.console = PlatformIsCharacterDevice(handle);
+}
+
+void OpenForReading(LineFile& file, const std::string& name) {
+  FileHandle handle;
+  RaiseIfFailed(PlatformOpenForReading(name, &handle));
+  file.name = name;
+  AttachForReading(file, handle, kFileBufferSize);
+}
+
+void CreateForWriting(LineFile& file, const std::string& name) {
+  FileHandle handle;
+  RaiseIfFailed(PlatformCreateForWriting(name, &handle));
+  file.name = name;
+  AttachForWriting(file, handle, kFileBufferSize);
+}
+
+bool AtEnd(LineFile& file) {
+  SkipPendingLf(file);
+  return !HasByte(file) || file.buffer[file.position] == kCtrlZ;
+}
+
+TextLine ReadLine(LineFile& file) {
+  SkipPendingLf(file);
+  bool spilled = false;  // the line began in an earlier block
+  file.long_line.clear();
+  for (;;) {
+    if (!HasByte(file)) return spilled ? TextLine(file.long_line) : TextLine();
+    const char* begin = file.buffer.get() + file.position;
+    const char* end = file.buffer.get() + file.filled;
+    const char* stop = FindLineStop(begin, end);
+    if (stop == end) {
+      AppendToLongLine(file, begin, end);
+      spilled = true;
+      file.position = file.filled;
+      continue;
+    }
+    file.position = static_cast<std::size_t>(stop - file.buffer.get());
+    if (*stop != kCtrlZ) ++file.position;  // a Ctrl-Z stays and ends the input
+    file.skip_lf = *stop == kCR;
+    if (!spilled) return TextLine(begin, static_cast<std::size_t>(stop - begin));
+    AppendToLongLine(file, begin, stop);
+    return file.long_line;
+  }
+}
+
+void FlushLineFile(LineFile& file) {
+  if (file.position == 0) return;
+  const std::size_t held = file.position;
+  file.position = 0;  // a failed write is reported, not repeated later
+  RaiseIfFailed(PlatformWrite(file.handle, file.buffer.get(), held));
+}
+
+void WriteLine(LineFile& file, std::string_view line) {
+  const std::size_t size = line.size() + 2;
+  if (file.position + size > file.capacity) FlushLineFile(file);
+  if (size > file.capacity) {
+    RaiseIfFailed(PlatformWrite(file.handle, line.data(), line.size()));
+    RaiseIfFailed(PlatformWrite(file.handle, "\r\n", 2));
+    return;
+  }
+  char* out = file.buffer.get() + file.position;
+  std::memcpy(out, line.data(), line.size());
+  out[line.size()] = kCR;
+  out[line.size() + 1] = kLF;
+  file.position += size;
+  if (file.console) FlushLineFile(file);
+}
+
+void CloseLineFile(LineFile& file) {
+  if (file.mode == FileMode::Writing) FlushLineFile(file);
+  const int code = PlatformClose(file.handle);
+  file.mode = FileMode::Closed;
+  file.handle = kNoHandle;
+  file.buffer.reset();
+  file.capacity = 0;
+  std::string().swap(file.long_line);
+  RaiseIfFailed(code);
+}
+
+void ConsoleWriteLine(std::string_view text) { WriteLine(StandardOutput(), text); }
+
+TextLine ConsoleReadLine() {
+  if (g_standard_input.mode == FileMode::Closed)
+    AttachForReading(g_standard_input, PlatformStandardInput(), kConsoleBufferSize);
+  return ReadLine(g_standard_input);
+}
+
+void FlushConsole() {
+  if (g_standard_output.mode == FileMode::Writing) FlushLineFile(g_standard_output);
+}
+
+// ---- Hexadecimal fields and numbers ----
+
+int HexDigitValue(char c) {
+  const int value = kHexDigits.value[static_cast<unsigned char>(c)];
+  if (value < 0) RaiseConvertError(std::string_view(&c, 1));
+  return value;
+}
+
+std::int32_t HexToInt(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
+  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
+  if (begin == end) return -1;
+  // From the last character to the first, so the last wrong one is named;
+  // characters beyond the eighth from the end are tested but weigh 0.
+  std::uint32_t sum = 0;
+  for (std::size_t k = 0; k < end - begin; ++k) {
+    const char c = text[end - 1 - k];
+    const int value = kHexDigits.value[static_cast<unsigned char>(c)];
+    if (value < 0) RaiseConvertError(std::string_view(&text[end - 1 - k], 1));
+    if (k < 8) sum += static_cast<std::uint32_t>(value) << (4 * k);
+  }
+  return static_cast<std::int32_t>(sum);
+}
+
+std::int32_t RequiredHexToInt(std::string_view text) {
+  const std::int32_t value = HexToInt(text);
+  if (value == -1) {
+    bool blank = true;
+    for (const char c : text) blank = blank && static_cast<unsigned char>(c) <= 0x20;
+    if (blank) RaiseConvertError({});
+  }
+  return value;
+}
+
+std::string FormatDecimal(std::int32_t value) {
+  std::int64_t rest = value;
+  const bool negative = rest < 0;
+  if (negative) rest = -rest;
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  std::string text = negative ? "-" : "";
+  while (n > 0) text += digits[--n];
+  return text;
+}
+
+void AppendHex(std::string& out, std::uint32_t value, int min_digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  char digits[8];
+  int n = 0;
+  do {
+    digits[n++] = kDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  for (int pad = min_digits - n; pad > 0; --pad) out += '0';
+  while (n > 0) out += digits[--n];
+}
+
+std::string FormatHex(std::uint32_t value, int min_digits) {
+  std::string text;
+  AppendHex(text, value, min_digits);
+  return text;
+}
+
+// ---- Failures ----
+
+namespace {
+template <typename Kind>
+[[noreturn]] void Raise(Kind failure, const void* site) {
+  failure.site = PlatformCodeOffset(site);
+  throw failure;
+}
+}  // namespace
+
+[[gnu::noinline]] void RaiseConvertError(std::string_view offending) {
+  EConvertError failure;
+  failure.message = "'";
+  failure.message += offending;
+  failure.message += texts::kNotAnInteger;
+  Raise(std::move(failure), __builtin_return_address(0));
+}
+
+[[gnu::noinline]] void RaiseInOutError(int code) {
+  EInOutError failure;
+  failure.code = code;
+  failure.message = InOutMessage(code);
+  Raise(std::move(failure), __builtin_return_address(0));
+}
+
+[[gnu::noinline]] void RaiseOutOfMemory() {
+  EOutOfMemory failure;
+  failure.message = texts::kOutOfMemory;
+  Raise(std::move(failure), __builtin_return_address(0));
+}
+
+std::string InOutMessage(int code) {
+  switch (code) {
+    case kErrorFileNotFound: return texts::kFileNotFound;
+    case kErrorPathNotFound: return texts::kInvalidFileName;
+    case kErrorTooManyOpenFiles: return texts::kTooManyOpenFiles;
+    case kErrorAccessDenied: return texts::kAccessDenied;
+    default: return texts::kInOutError + FormatDecimal(code);
+  }
+}

@@ -1,0 +1,76 @@
+// The text layer: text files read and written a line at a time, the
+// console, hexadecimal fields and number formatting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "shell/failures.h"
+#include "shell/platform.h"
+
+// One line without its line end. It refers into the LineFile that read it
+// and stays valid until the next operation on that file.
+using TextLine = std::string_view;
+
+enum class FileMode { Closed, Reading, Writing };
+
+struct LineFile {
+  std::string name;
+  FileMode mode = FileMode::Closed;
+  FileHandle handle = kNoHandle;
+  std::unique_ptr<char[]> buffer;
+  std::size_t capacity = 0;
+  std::size_t position = 0;  // reading: next byte; writing: bytes held
+  std::size_t filled = 0;    // reading: bytes in the buffer
+  bool data_ended = false;   // reading: the file has no more data
+  bool skip_lf = false;      // reading: a CR ended the last line; skip an LF after it
+  std::string long_line;     // reading: a line that did not fit the buffer
+  bool console = false;      // writing: a character device, passed on at each line end
+};
+
+void OpenForReading(LineFile& file, const std::string& name);
+void CreateForWriting(LineFile& file, const std::string& name);
+bool AtEnd(LineFile& file);
+TextLine ReadLine(LineFile& file);
+void WriteLine(LineFile& file, std::string_view line);
+void CloseLineFile(LineFile& file);
+
+// A LineFile in mode reading or writing on a handle that is already open,
+// for the console streams and for tests; the buffer size is the caller's.
+void AttachForReading(LineFile& file, FileHandle handle, std::size_t buffer_size);
+void AttachForWriting(LineFile& file, FileHandle handle, std::size_t buffer_size);
+// Writes out what a LineFile in mode writing holds.
+void FlushLineFile(LineFile& file);
+
+void ConsoleWriteLine(std::string_view text);
+TextLine ConsoleReadLine();
+// Writes out the console's buffer: before another program takes over the
+// console, and at the end of a run.
+void FlushConsole();
+
+int HexDigitValue(char c);
+std::int32_t HexToInt(std::string_view text);
+// HexToInt for a field that must hold a value: empty after trimming fails.
+std::int32_t RequiredHexToInt(std::string_view text);
+std::string FormatDecimal(std::int32_t value);
+std::string FormatHex(std::uint32_t value, int min_digits);
+// FormatHex into the end of out, for the hot paths.
+void AppendHex(std::string& out, std::uint32_t value, int min_digits);
+
+// The value of each byte as a hexadecimal digit, or -1: the hot paths test
+// digits through this table instead of calling a function per byte.
+struct HexDigitTable {
+  std::int8_t value[256];
+};
+constexpr HexDigitTable MakeHexDigitTable() {
+  HexDigitTable table{};
+  for (int c = 0; c < 256; ++c) table.value[c] = -1;
+  for (int c = '0'; c <= '9'; ++c) table.value[c] = static_cast<std::int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) table.value[c] = static_cast<std::int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) table.value[c] = static_cast<std::int8_t>(c - 'a' + 10);
+  return table;
+}
+inline constexpr HexDigitTable kHexDigits = MakeHexDigitTable();
