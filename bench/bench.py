@@ -1,0 +1,345 @@
+#!/usr/bin/env python3
+"""Throughput and memory of rakemo and lusivo against dd and srec_cat.
+
+Started by bench/run, which builds the programs and the measure wrapper
+first. Every command is started through the wrapper (bench/measure.c), which
+reports the command's wall time and its peak resident memory (ru_maxrss). Commands of one section run
+interleaved, round after round, and each output is removed before its run,
+so every run writes a new file into the same folder as its input.
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+import gen
+
+MB = 1_000_000
+SEED = 20260
+TARGET_DD_RATIO = 2.0
+TARGET_SREC_RATIO = 30.0
+TARGET_IR_PER_BYTE = 15.0
+TARGET_RSS_GROWTH_KIB = 2048
+BIN = ""  # the folder of rakemo, lusivo and measure
+
+
+class Case:
+    """One command line and the numbers of its runs."""
+
+    def __init__(self, label, argv, source, output):
+        self.label, self.argv, self.source, self.output = label, argv, source, output
+        self.times, self.rss = [], []
+
+    @property
+    def size(self):
+        return os.path.getsize(self.source)
+
+    def run(self, measure, scratch):
+        """One run through the measure wrapper, which reports wall time and
+        peak memory of the command alone."""
+        if os.path.exists(self.output):
+            os.remove(self.output)
+        result, errors = os.path.join(scratch, "result.txt"), os.path.join(scratch, "stderr.txt")
+        done = subprocess.run([measure, result, errors] + self.argv)
+        with open(result) as text:
+            code, elapsed, rss, _, _ = (int(field) for field in text.read().split())
+        if done.returncode != 0 or code != 0:
+            with open(errors, errors="replace") as text:
+                sys.exit("bench: %s ended with %d\n%s" % (" ".join(self.argv), code, text.read()))
+        self.times.append(elapsed / 1e9)
+        self.rss.append(rss)  # KiB
+
+    @property
+    def best(self):
+        return min(self.times)
+
+    @property
+    def median(self):
+        return statistics.median(self.times)
+
+    @property
+    def peak(self):
+        return max(self.rss)
+
+
+def measure(cases, rounds, scratch):
+    """Runs every case once unmeasured (page cache, binaries), then in rounds."""
+    tool = os.path.join(BIN, "measure")
+    for case in cases:
+        case.run(tool, scratch)
+        case.times.clear()
+        case.rss.clear()
+    for _ in range(rounds):
+        for case in cases:
+            case.run(tool, scratch)
+    return cases
+
+
+def mb(size):
+    return size / MB
+
+
+def kib(value):
+    return "%d KiB" % value
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.bin = args.bin
+        self.data = args.data
+        self.rounds = args.repeat
+        self.srec = shutil.which("srec_cat")
+        self.dd = shutil.which("dd")
+        self.valgrind = shutil.which("valgrind")
+        self.verdicts = []
+        self.failed = False
+        self.empty = {}
+
+    # ---- inputs ----
+
+    def path(self, name):
+        return os.path.join(self.data, name)
+
+    def image(self, size):
+        """The Intel HEX image of about size bytes and its TI-TXT, made once."""
+        stem = self.path("image-%d-seed%d" % (size, SEED))
+        hex_name, txt_name = stem + ".hex", stem + ".txt"
+        if not (os.path.exists(hex_name) and os.path.exists(txt_name)):
+            print("  generating %s.{hex,txt} ..." % os.path.basename(stem), flush=True)
+            gen.image(size, SEED, hex_name + ".part", txt_name + ".part")
+            os.replace(hex_name + ".part", hex_name)
+            os.replace(txt_name + ".part", txt_name)
+        return hex_name, txt_name
+
+    def long_line(self, kind, size):
+        name = self.path("line-%d.%s" % (size, "hex" if kind == "hexline" else "txt"))
+        if not os.path.exists(name):
+            print("  generating %s ..." % os.path.basename(name), flush=True)
+            (gen.hex_line if kind == "hexline" else gen.txt_line)(size, name + ".part")
+            os.replace(name + ".part", name)
+        return name
+
+    def empty_file(self):
+        name = self.path("empty.txt")
+        open(name, "wb").close()
+        return name
+
+    # ---- commands ----
+
+    def program(self, name, source, tag):
+        out = self.path("out-%s-%s" % (name, tag))
+        return Case(name, [os.path.join(self.bin, name), source, out], source, out)
+
+    def dd_copy(self, source, tag):
+        out = self.path("out-dd-%s" % tag)
+        return Case("dd bs=64K", [self.dd, "if=" + source, "of=" + out, "bs=64K", "status=none"],
+                    source, out)
+
+    def srec_cat(self, source, tag, to_titxt):
+        out = self.path("out-srec-%s" % tag)
+        argv = ([self.srec, source, "-intel", "-o", out, "-ti-txt"] if to_titxt else
+                [self.srec, source, "-ti-txt", "-o", out, "-intel"])
+        return Case("srec_cat", argv, source, out)
+
+    # ---- checks ----
+
+    def verdict(self, what, met, measured, target):
+        self.verdicts.append((what, met, measured, target))
+
+    def check_output(self, case, expected):
+        same = subprocess.run(["cmp", "-s", case.output, expected]).returncode == 0
+        if not same:
+            print("  MISMATCH: %s output differs from %s" % (case.label, os.path.basename(expected)))
+            self.failed = True
+        return same
+
+    # ---- sections ----
+
+    def empty_runs(self):
+        print("\n== Start cost: converting an empty file (%d rounds)" % self.rounds)
+        empty = self.empty_file()
+        cases = measure([self.program("rakemo", empty, "empty"),
+                         self.program("lusivo", empty, "empty")], self.rounds, self.data)
+        for case in cases:
+            self.empty[case.label] = case
+            print("  %-8s min %6.2f ms  median %6.2f ms  peak RSS %s"
+                  % (case.label, case.best * 1e3, case.median * 1e3, kib(case.peak)))
+
+    def comparison(self):
+        size = self.args.size
+        print("\n== Throughput: %.4g MB image, %d rounds, interleaved" % (mb(size), self.rounds))
+        if not self.srec:
+            print("  srec_cat: skipped, not installed (Debian package srecord)")
+        hex_name, txt_name = self.image(size)
+        directions = [("Intel HEX -> TI-TXT", "rakemo", hex_name, txt_name, True),
+                      ("TI-TXT -> Intel HEX", "lusivo", txt_name, hex_name, False)]
+        groups = []
+        for title, name, source, expected, to_titxt in directions:
+            group = [self.program(name, source, "main"), self.dd_copy(source, name)]
+            if self.srec:
+                group.append(self.srec_cat(source, name, to_titxt))
+            groups.append((title, group, expected))
+        measure([case for _, group, _ in groups for case in group], self.rounds, self.data)
+        for title, group, expected in groups:
+            self.report_direction(title, group, expected)
+
+    def report_direction(self, title, group, expected):
+        ours, dd, srec = group[0], group[1], group[2] if len(group) > 2 else None
+        print("\n  %s, input %.1f MB (%s)" % (title, mb(ours.size), os.path.basename(ours.source)))
+        print("  %-10s %9s %9s %9s %9s %9s %11s %11s"
+              % ("", "min ms", "median ms", "MB/s", "x dd", "/ srec", "peak RSS", "over empty"))
+        for case in group:
+            line = "  %-10s %9.1f %9.1f %9.0f %9.2f" % (
+                case.label, case.best * 1e3, case.median * 1e3, mb(case.size) / case.best,
+                case.best / dd.best)
+            line += " %9.1f" % (srec.best / case.best) if srec else " %9s" % "-"
+            line += " %11s" % kib(case.peak)
+            if case is ours:
+                line += " %11s" % kib(case.peak - self.empty[case.label].peak)
+            print(line)
+        same = self.check_output(ours, expected)
+        print("  %s output %s the generated %s"
+              % (ours.label, "is identical to" if same else "DIFFERS from", os.path.basename(expected)))
+        print("  medians: %s / dd %.2f" % (ours.label, ours.median / dd.median)
+              + (", srec_cat / %s %.1f" % (ours.label, srec.median / ours.median) if srec else ""))
+        self.verdict("%s time / dd time (min; median)" % ours.label,
+                     ours.best / dd.best <= TARGET_DD_RATIO,
+                     "%.2f; %.2f" % (ours.best / dd.best, ours.median / dd.median),
+                     "<= %.1f" % TARGET_DD_RATIO)
+        if srec:
+            self.verdict("srec_cat time / %s time (min; median)" % ours.label,
+                         srec.best / ours.best >= TARGET_SREC_RATIO,
+                         "%.1f; %.1f" % (srec.best / ours.best, srec.median / ours.median),
+                         ">= %.0f" % TARGET_SREC_RATIO)
+        else:
+            self.verdict("srec_cat time / %s time" % ours.label, None, "skipped", ">= 30")
+        self.rss_verdict(ours, "%.0f MB" % mb(ours.size))
+
+    def rss_verdict(self, case, where):
+        growth = case.peak - self.empty[case.label].peak
+        self.verdict("%s peak RSS over empty, %s" % (case.label, where),
+                     growth <= TARGET_RSS_GROWTH_KIB, kib(growth), "<= 2048 KiB")
+
+    def scaling(self):
+        sizes = self.args.scaling
+        print("\n== Scaling: %s MB, %d rounds; net = time minus the empty-file run's min"
+              % (", ".join("%.4g" % mb(s) for s in sizes), self.rounds))
+        rows = []
+        for size in sizes:
+            hex_name, txt_name = self.image(size)
+            rows.append((size, self.program("rakemo", hex_name, "s%d" % size), txt_name))
+            rows.append((size, self.program("lusivo", txt_name, "s%d" % size), hex_name))
+        measure([case for _, case, _ in rows], self.rounds, self.data)
+        print("  %-8s %9s %9s %9s %11s %11s %11s"
+              % ("", "input MB", "min ms", "median ms", "net ms/MB", "peak RSS", "over empty"))
+        for name in ("rakemo", "lusivo"):
+            for size, case, expected in rows:
+                if case.label != name:
+                    continue
+                net = (case.best - self.empty[name].best) / mb(case.size)
+                print("  %-8s %9.1f %9.2f %9.2f %11.3f %11s %11s"
+                      % (name, mb(case.size), case.best * 1e3, case.median * 1e3, net * 1e3,
+                         kib(case.peak), kib(case.peak - self.empty[name].peak)))
+                self.check_output(case, expected)
+                self.rss_verdict(case, "%.4g MB" % mb(case.size))
+
+    def pathological(self):
+        sizes = self.args.lines
+        print("\n== One long line: %s MB, %d rounds (rakemo: one Intel HEX record line;"
+              " lusivo: one TI-TXT data line)" % (", ".join("%.4g" % mb(s) for s in sizes), self.rounds))
+        rows = []
+        for size in sizes:
+            rows.append(self.program("rakemo", self.long_line("hexline", size), "l%d" % size))
+            rows.append(self.program("lusivo", self.long_line("txtline", size), "l%d" % size))
+        measure(rows, self.rounds, self.data)
+        print("  %-8s %9s %9s %9s %11s %11s %13s"
+              % ("", "line MB", "min ms", "median ms", "net ms/MB", "peak RSS", "RSS / line"))
+        for name in ("rakemo", "lusivo"):
+            for case in rows:
+                if case.label != name:
+                    continue
+                net = (case.best - self.empty[name].best) / mb(case.size)
+                growth = (case.peak - self.empty[name].peak) * 1024
+                print("  %-8s %9.1f %9.1f %9.1f %11.3f %11s %12.2fx"
+                      % (name, mb(case.size), case.best * 1e3, case.median * 1e3, net * 1e3,
+                         kib(case.peak), growth / case.size))
+
+    def instructions(self):
+        size = self.args.callgrind
+        print("\n== Instructions per input byte (valgrind --tool=callgrind), %.4g MB image" % mb(size))
+        if not self.valgrind:
+            print("  skipped: valgrind not installed")
+            self.verdict("instructions per input byte", None, "skipped", "<= 15")
+            return
+        hex_name, txt_name = self.image(size)
+        empty = self.empty_file()
+        for name, source in (("rakemo", hex_name), ("lusivo", txt_name)):
+            total = self.callgrind(name, source)
+            start = self.callgrind(name, empty)
+            size_bytes = os.path.getsize(source)
+            print("  %-8s %13d instructions, %.2f per byte (%.2f without the %d of an empty run)"
+                  % (name, total, total / size_bytes, (total - start) / size_bytes, start))
+            self.verdict("%s instructions per input byte" % name,
+                         total / size_bytes <= TARGET_IR_PER_BYTE,
+                         "%.2f" % (total / size_bytes), "<= %.0f" % TARGET_IR_PER_BYTE)
+
+    def callgrind(self, name, source):
+        out = self.path("out-callgrind-%s" % name)
+        report = self.path("callgrind-%s.out" % name)
+        result = subprocess.run([self.valgrind, "--tool=callgrind", "--callgrind-out-file=" + report,
+                                 os.path.join(self.bin, name), source, out],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                                errors="replace")
+        found = re.search(r"Collected\s*:\s*(\d+)", result.stderr)
+        if result.returncode != 0 or not found:
+            sys.exit("bench: callgrind on %s failed\n%s" % (name, result.stderr))
+        return int(found.group(1))
+
+    def summary(self):
+        print("\n== Targets")
+        for what, met, measured, target in self.verdicts:
+            state = "skipped" if met is None else "met" if met else "MISSED"
+            print("  %-7s %-48s %-16s %s" % (state, what, measured, target))
+
+
+def size_list(text):
+    return [int(float(part) * MB) for part in text.split(",")]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bin", required=True, help="folder holding rakemo and lusivo")
+    parser.add_argument("--data", required=True, help="folder for inputs and outputs")
+    parser.add_argument("--quick", action="store_true", help="small sizes, for development")
+    parser.add_argument("--size", type=float, help="image size in MB for the throughput section")
+    parser.add_argument("--repeat", type=int, help="rounds per section")
+    args = parser.parse_args()
+    size = args.size or float(os.environ.get("BENCH_SIZE_MB", 10 if args.quick else 100))
+    args.size = int(size * MB)
+    args.repeat = args.repeat or int(os.environ.get("BENCH_REPEAT", 3 if args.quick else 5))
+    args.scaling = size_list("0.1,1,10" if args.quick else "1,10,100")
+    args.lines = size_list("1,10" if args.quick else "10,100")
+    args.callgrind = int((1 if args.quick else 10) * MB)
+    os.makedirs(args.data, exist_ok=True)
+    global BIN
+    BIN = args.bin
+
+    bench = Bench(args)
+    print("bench: %s, nproc %d, %s" % (time.strftime("%Y-%m-%d %H:%M"), len(os.sched_getaffinity(0)),
+                                        " ".join(os.uname()[0:3:2])))
+    bench.empty_runs()
+    bench.comparison()
+    bench.scaling()
+    bench.pathological()
+    bench.instructions()
+    bench.summary()
+    sys.exit(1 if bench.failed else 0)
+
+
+if __name__ == "__main__":
+    main()
