@@ -1,0 +1,46 @@
+// Helpers of the unit tests: temporary files, pipes and the texts the
+// programs must produce. The tests speak to the system directly; the
+// programs only through their platform layer.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/run.h"
+
+// A folder of its own for one test, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  std::string Path(std::string_view name) const;
+  // Writes the bytes into the file of that name and gives its path.
+  std::string Write(std::string_view name, std::string_view bytes) const;
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+
+// The lines, each followed by CR LF (or by the given line end).
+std::string Lines(const std::vector<std::string>& lines, std::string_view end = "\r\n");
+
+// The message of EConvertError for one offending byte, and for an empty
+// field: Windows-1252, so the u-umlaut is 0xFC.
+std::string NotAnIntegerMessage(std::string_view offending);
+
+// What a conversion loop made of a source, run on temporary files.
+struct Conversion {
+  std::string output;
+  ConversionStats stats;
+  bool failed = false;
+  std::string message;  // of the EConvertError that ended the loop
+};
+Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes);
