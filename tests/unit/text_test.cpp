@@ -64,7 +64,17 @@ std::vector<std::string> ReadFromPipe(std::string_view bytes, std::size_t buffer
   });
   LineFile file;
   AttachForReading(file, ends[0], buffer_size);
-  std::vector<std::string> lines = ReadByLoopPattern(file);
+  std::vector<std::string> lines;
+  try {
+    lines = ReadByLoopPattern(file);
+  } catch (const Failure& failure) {
+    ADD_FAILURE() << failure.KindName() << ": " << failure.message;
+  }
+  // What stands behind a Ctrl-Z is never read by the loop: drain it, so the
+  // writer can finish.
+  char sink[256];
+  while (read(ends[0], sink, sizeof sink) > 0) {
+  }
   writer.join();
   CloseLineFile(file);
   return lines;
