@@ -318,6 +318,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, for development")
     parser.add_argument("--size", type=float, help="image size in MB for the throughput section")
     parser.add_argument("--repeat", type=int, help="rounds per section")
+    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,instructions")
     args = parser.parse_args()
     size = args.size or float(os.environ.get("BENCH_SIZE_MB", 10 if args.quick else 100))
     args.size = int(size * MB)
@@ -332,11 +333,15 @@ def main():
     bench = Bench(args)
     print("bench: %s, nproc %d, %s" % (time.strftime("%Y-%m-%d %H:%M"), len(os.sched_getaffinity(0)),
                                         " ".join(os.uname()[0:3:2])))
+    sections = {"throughput": bench.comparison, "scaling": bench.scaling,
+                "lines": bench.pathological, "instructions": bench.instructions}
+    chosen = args.only.split(",") if args.only else list(sections)
+    unknown = [name for name in chosen if name not in sections]
+    if unknown:
+        parser.error("unknown section %s" % ", ".join(unknown))
     bench.empty_runs()
-    bench.comparison()
-    bench.scaling()
-    bench.pathological()
-    bench.instructions()
+    for name in chosen:
+        sections[name]()
     bench.summary()
     sys.exit(1 if bench.failed else 0)
 

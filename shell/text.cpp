@@ -2,8 +2,12 @@
 // programs: they allocate nothing per line and call no function per byte.
 #include "shell/text.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "shell/texts.h"
 
@@ -24,10 +28,22 @@ LineFile g_standard_input;
 
 bool IsLineStop(char c) { return c == kCR || c == kLF || c == kCtrlZ; }
 
-// The first CR, LF or Ctrl-Z in [p, end), or end. Eight bytes at a time:
-// hexadecimal text holds no byte below 0x1B besides its line ends, so one
-// test passes a whole word.
+// The first CR, LF or Ctrl-Z in [p, end), or end: the scan of every line,
+// so it tests blocks of bytes at a time. Hexadecimal text holds no byte
+// below 0x1B besides its line ends, so one test passes a whole block, and
+// only the rare other low bytes (a tab, say) are looked at one by one.
 const char* FindLineStop(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i last = _mm_set1_epi8(kCtrlZ);
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // min(byte, 0x1A) is the byte itself for the bytes 0x00 to 0x1A only
+    auto low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, last), block)));
+    for (; low != 0; low &= low - 1)
+      if (IsLineStop(p[std::countr_zero(low)])) return p + std::countr_zero(low);
+    p += 16;
+  }
+#endif
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighs = 0x8080808080808080u;
   while (end - p >= 8) {
@@ -78,12 +94,48 @@ void SkipPendingLf(LineFile& file) {
   if (HasByte(file) && file.buffer[file.position] == kLF) ++file.position;
 }
 
+// Moves past the line end at stop, a byte in the buffer. The LF after a CR
+// is taken at once when it is already in the buffer, else when needed.
+void PassLineEnd(LineFile& file, const char* stop) {
+  file.position = static_cast<std::size_t>(stop - file.buffer.get());
+  if (*stop == kCtrlZ) return;  // a Ctrl-Z stays and ends the input
+  ++file.position;
+  if (*stop != kCR) return;
+  if (file.position == file.filled)
+    file.skip_lf = true;
+  else if (file.buffer[file.position] == kLF)
+    ++file.position;
+}
+
 void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
   try {
     file.long_line.append(begin, end);
   } catch (const std::bad_alloc&) {
     std::string().swap(file.long_line);  // give the memory back for the report
     RaiseOutOfMemory();
+  }
+}
+
+// A line that runs past the bytes in the buffer: gathered across as many
+// blocks as it needs.
+TextLine ReadLongLine(LineFile& file) {
+  bool spilled = false;  // the line began in an earlier block
+  file.long_line.clear();
+  for (;;) {
+    if (!HasByte(file)) return spilled ? TextLine(file.long_line) : TextLine();
+    const char* begin = file.buffer.get() + file.position;
+    const char* end = file.buffer.get() + file.filled;
+    const char* stop = FindLineStop(begin, end);
+    if (stop == end) {
+      AppendToLongLine(file, begin, end);
+      spilled = true;
+      file.position = file.filled;
+      continue;
+    }
+    PassLineEnd(file, stop);
+    if (!spilled) return TextLine(begin, static_cast<std::size_t>(stop - begin));
+    AppendToLongLine(file, begin, stop);
+    return file.long_line;
   }
 }
 
@@ -128,28 +180,15 @@ bool AtEnd(LineFile& file) {
   return !HasByte(file) || file.buffer[file.position] == kCtrlZ;
 }
 
+// The hot path: a line that lies whole in the buffer is given in place.
 TextLine ReadLine(LineFile& file) {
   SkipPendingLf(file);
-  bool spilled = false;  // the line began in an earlier block
-  file.long_line.clear();
-  for (;;) {
-    if (!HasByte(file)) return spilled ? TextLine(file.long_line) : TextLine();
-    const char* begin = file.buffer.get() + file.position;
-    const char* end = file.buffer.get() + file.filled;
-    const char* stop = FindLineStop(begin, end);
-    if (stop == end) {
-      AppendToLongLine(file, begin, end);
-      spilled = true;
-      file.position = file.filled;
-      continue;
-    }
-    file.position = static_cast<std::size_t>(stop - file.buffer.get());
-    if (*stop != kCtrlZ) ++file.position;  // a Ctrl-Z stays and ends the input
-    file.skip_lf = *stop == kCR;
-    if (!spilled) return TextLine(begin, static_cast<std::size_t>(stop - begin));
-    AppendToLongLine(file, begin, stop);
-    return file.long_line;
-  }
+  const char* begin = file.buffer.get() + file.position;
+  const char* end = file.buffer.get() + file.filled;
+  const char* stop = FindLineStop(begin, end);
+  if (stop == end) return ReadLongLine(file);
+  PassLineEnd(file, stop);
+  return TextLine(begin, static_cast<std::size_t>(stop - begin));
 }
 
 void FlushLineFile(LineFile& file) {
