@@ -4,6 +4,11 @@
 #include "lusivo/convert_titxt_to_hex.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -40,22 +45,39 @@ std::uint32_t PairSum(std::string_view text) {
   return sum & 0xFF;
 }
 
-// A byte as two upper-case hexadecimal digits, as FormatHex writes it.
+// The two upper-case hexadecimal digits of every byte, as FormatHex writes
+// them: a byte is put with one copy.
+struct HexPairTable {
+  char digits[256][2];
+};
+constexpr HexPairTable MakeHexPairTable() {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  HexPairTable table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    table.digits[byte][0] = kDigits[byte >> 4];
+    table.digits[byte][1] = kDigits[byte & 0xF];
+  }
+  return table;
+}
+constexpr HexPairTable kHexPairs = MakeHexPairTable();
+
 char* PutHexByte(char* out, std::uint32_t byte) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  out[0] = kDigits[(byte >> 4) & 0xF];
-  out[1] = kDigits[byte & 0xF];
+  std::memcpy(out, kHexPairs.digits[byte & 0xFF], 2);
   return out + 2;
+}
+
+[[gnu::noinline]] void WriteUpperBits(LineFile& output, std::uint32_t upper) {
+  std::string record = ":02000004";
+  AppendHex(record, upper, 4);
+  record += RecordChecksum(record);
+  WriteLine(output, record);
 }
 
 // Announces the upper 16 address bits when they change.
 void AnnounceUpperBits(LineFile& output, std::uint32_t address, std::uint32_t& announced) {
   const std::uint32_t upper = address >> 16;
   if (upper == announced) return;
-  std::string record = ":02000004";
-  AppendHex(record, upper, 4);
-  record += RecordChecksum(record);
-  WriteLine(output, record);
+  WriteUpperBits(output, upper);
   announced = upper;
 }
 
@@ -122,21 +144,149 @@ struct LoopState {
   std::string record;           // storage of the record being built
 };
 
+#if defined(__SSE2__)
+// Which bytes of 16 are the first digits, the second digits and the blanks
+// of pieces "AA BB ...", for the three places a block can start within a
+// piece.
+struct PieceMasks {
+  std::uint8_t high[3][16];
+  std::uint8_t low[3][16];
+  std::uint8_t blank[3][16];
+};
+constexpr PieceMasks MakePieceMasks() {
+  PieceMasks masks{};
+  for (int phase = 0; phase < 3; ++phase)
+    for (int k = 0; k < 16; ++k) {
+      const int place = (phase + k) % 3;
+      masks.high[phase][k] = place == 0 ? 0xFF : 0;
+      masks.low[phase][k] = place == 1 ? 0xFF : 0;
+      masks.blank[phase][k] = place == 2 ? 0xFF : 0;
+    }
+  return masks;
+}
+constexpr PieceMasks kPieceMasks = MakePieceMasks();
+
+__m128i LoadMask(const std::uint8_t* mask) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
+}
+
+// Tests the 16 bytes at p, which start at place phase of a piece, and adds
+// the values of their digits to highs and lows; only the bytes in window
+// count. False when a digit is no hexadecimal digit or a blank no blank.
+[[gnu::always_inline]] inline bool AddPieceBlock(const char* p, int phase, __m128i window, __m128i& highs,
+                                                 __m128i& lows) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i digits = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+  const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits);
+  const __m128i letters = _mm_sub_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+  const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letters, _mm_set1_epi8(5)), letters);
+  const __m128i is_blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
+  const __m128i high = _mm_and_si128(LoadMask(kPieceMasks.high[phase]), window);
+  const __m128i low = _mm_and_si128(LoadMask(kPieceMasks.low[phase]), window);
+  const __m128i blank = _mm_and_si128(LoadMask(kPieceMasks.blank[phase]), window);
+  const __m128i right = _mm_or_si128(_mm_and_si128(_mm_or_si128(is_digit, is_letter), _mm_or_si128(high, low)),
+                                     _mm_and_si128(is_blank, blank));
+  if (_mm_movemask_epi8(right) != _mm_movemask_epi8(window)) return false;
+  const __m128i values = _mm_or_si128(_mm_and_si128(is_digit, digits),
+                                      _mm_and_si128(is_letter, _mm_add_epi8(letters, _mm_set1_epi8(10))));
+  highs = _mm_add_epi64(highs, _mm_sad_epu8(_mm_and_si128(values, high), _mm_setzero_si128()));
+  lows = _mm_add_epi64(lows, _mm_sad_epu8(_mm_and_si128(values, low), _mm_setzero_si128()));
+  return true;
+}
+
+// For a line of 16 characters or more that is pieces of two hexadecimal
+// digits with single blanks between them: true, and the sum of its pieces'
+// values. Sixteen bytes are tested at a time; the last block ends with the
+// line and counts only the bytes not tested before.
+bool RegularPieceSum(TextLine line, std::uint32_t& sum) {
+  const __m128i all = _mm_set1_epi8(-1);
+  __m128i highs = _mm_setzero_si128();
+  __m128i lows = _mm_setzero_si128();
+  std::size_t at = 0;
+  int phase = 0;  // 16 bytes on, a block starts one place further within a piece
+  for (; at + 16 <= line.size(); at += 16, phase = phase == 2 ? 0 : phase + 1)
+    if (!AddPieceBlock(line.data() + at, phase, all, highs, lows)) return false;
+  if (at < line.size()) {
+    const std::size_t last = line.size() - 16;
+    const __m128i untested = _mm_cmplt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                            _mm_set1_epi8(static_cast<char>(at - last)));
+    if (!AddPieceBlock(line.data() + last, static_cast<int>(last % 3), _mm_andnot_si128(untested, all), highs,
+                       lows))
+      return false;
+  }
+  const __m128i both = _mm_add_epi64(_mm_slli_epi64(highs, 4), lows);
+  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(both) + _mm_cvtsi128_si32(_mm_srli_si128(both, 8)));
+  return true;
+}
+#else
+bool RegularPieceSum(TextLine, std::uint32_t&) { return false; }
+#endif
+
+// The digits of four pieces "AA BB CC DD" (eleven characters) as the eight
+// characters "AABBCCDD": a few shifts of two words.
+void PutFourPairs(char* out, const char* pieces) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t first;
+    std::uint32_t last;
+    std::memcpy(&first, pieces, 8);
+    std::memcpy(&last, pieces + 7, 4);
+    const std::uint64_t pairs = (first & 0xFFFF) | (first >> 8 & 0xFFFF0000) | (first >> 16 & 0xFFFF00000000) |
+                                static_cast<std::uint64_t>(last >> 16) << 48;
+    std::memcpy(out, &pairs, 8);
+  } else {
+    for (int k = 0; k < 4; ++k) std::memcpy(out + 2 * k, pieces + 3 * k, 2);
+  }
+}
+
+// The hot path of the loop: a data line of pieces of two hexadecimal
+// digits with single blanks, at most 255 of them and not crossing 64 KiB,
+// is tested and summed in blocks and becomes one record with the digits
+// copied a pair at a time. False for any other line, which is left to the
+// general way.
+bool WriteRegularRecord(LineFile& output, TextLine line, std::uint64_t count, LoopState& state) {
+  std::uint32_t sum = 0;
+  const std::uint32_t address = state.address;
+  if (line.size() < 16 || line.size() + 1 != 3 * count || count > kMaxRecordBytes ||
+      (address & 0xFFFF) + count > kSegmentSize || !RegularPieceSum(line, sum))
+    return false;
+  AnnounceUpperBits(output, address, state.announced);
+  constexpr std::size_t kHeader = 9;  // start code, count, address, type
+  if (state.record.size() < kHeader + 2 * count + 2) state.record.resize(kHeader + 2 * count + 2);
+  char* const record = state.record.data();
+  record[0] = ':';
+  PutHexByte(record + 1, static_cast<std::uint32_t>(count));
+  PutHexByte(record + 3, (address >> 8) & 0xFF);
+  PutHexByte(record + 5, address & 0xFF);
+  record[7] = '0';
+  record[8] = '0';
+  sum += static_cast<std::uint32_t>(count) + ((address >> 8) & 0xFF) + (address & 0xFF);
+  char* out = record + kHeader;
+  const char* piece = line.data();
+  std::uint64_t k = 0;
+  for (; k + 4 <= count; k += 4, piece += 12, out += 8) PutFourPairs(out, piece);
+  for (; k < count; ++k, piece += 3, out += 2) std::memcpy(out, piece, 2);
+  out = PutHexByte(out, 256 - (sum & 0xFF));
+  WriteLine(output, std::string_view(record, static_cast<std::size_t>(out - record)));
+  return true;
+}
+
 // One data line: count N from its length, split where a record would
 // cross 64 KiB or hold more than 255 bytes.
 void ConvertDataLine(LineFile& output, TextLine line, LoopState& state, ConversionStats& stats) {
   const std::uint64_t count = (line.size() + 1) / 3;
-  DataCursor data{line.data(), line.data() + line.size()};
-  std::uint64_t remaining = count;
-  std::uint32_t address = state.address;
-  do {
-    const std::uint64_t room = kSegmentSize - (address & 0xFFFF);
-    const std::uint64_t k = std::min<std::uint64_t>({remaining, kMaxRecordBytes, room});
-    AnnounceUpperBits(output, address, state.announced);
-    WriteDataRecord(output, state.record, data, static_cast<std::uint32_t>(k), address, k == remaining);
-    address += static_cast<std::uint32_t>(k);
-    remaining -= k;
-  } while (remaining > 0);
+  if (!WriteRegularRecord(output, line, count, state)) {
+    DataCursor data{line.data(), line.data() + line.size()};
+    std::uint64_t remaining = count;
+    std::uint32_t address = state.address;
+    do {
+      const std::uint64_t room = kSegmentSize - (address & 0xFFFF);
+      const std::uint64_t k = std::min<std::uint64_t>({remaining, kMaxRecordBytes, room});
+      AnnounceUpperBits(output, address, state.announced);
+      WriteDataRecord(output, state.record, data, static_cast<std::uint32_t>(k), address, k == remaining);
+      address += static_cast<std::uint32_t>(k);
+      remaining -= k;
+    } while (remaining > 0);
+  }
   state.address += static_cast<std::uint32_t>(count);
   CountUp(stats.BytesConverted, static_cast<std::uint32_t>(count));
 }

@@ -28,22 +28,8 @@ LineFile g_standard_input;
 
 bool IsLineStop(char c) { return c == kCR || c == kLF || c == kCtrlZ; }
 
-// The first CR, LF or Ctrl-Z in [p, end), or end: the scan of every line,
-// so it tests blocks of bytes at a time. Hexadecimal text holds no byte
-// below 0x1B besides its line ends, so one test passes a whole block, and
-// only the rare other low bytes (a tab, say) are looked at one by one.
-const char* FindLineStop(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i last = _mm_set1_epi8(kCtrlZ);
-  while (end - p >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // min(byte, 0x1A) is the byte itself for the bytes 0x00 to 0x1A only
-    auto low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, last), block)));
-    for (; low != 0; low &= low - 1)
-      if (IsLineStop(p[std::countr_zero(low)])) return p + std::countr_zero(low);
-    p += 16;
-  }
-#endif
+// The first CR, LF or Ctrl-Z in [p, end), or end, a word at a time.
+[[gnu::noinline]] const char* FindLineStopByWords(const char* p, const char* end) {
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighs = 0x8080808080808080u;
   while (end - p >= 8) {
@@ -56,6 +42,24 @@ const char* FindLineStop(const char* p, const char* end) {
   }
   while (p < end && !IsLineStop(*p)) ++p;
   return p;
+}
+
+// The first CR, LF or Ctrl-Z in [p, end), or end: the scan of every line,
+// so it tests blocks of bytes at a time. Hexadecimal text holds no byte
+// below 0x1B besides its line ends, so one test passes a whole block, and
+// only the rare other low bytes (a tab, say) are looked at one by one.
+const char* FindLineStop(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i last = _mm_set1_epi8(kCtrlZ);
+  for (; end - p >= 16; p += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // min(byte, 0x1A) is the byte itself for the bytes 0x00 to 0x1A only
+    auto low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, last), block)));
+    for (; low != 0; low &= low - 1)
+      if (IsLineStop(p[std::countr_zero(low)])) return p + std::countr_zero(low);
+  }
+#endif
+  return FindLineStopByWords(p, end);
 }
 
 void AllocateBuffer(LineFile& file, std::size_t size) {
@@ -116,9 +120,10 @@ void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
   }
 }
 
-// A line that runs past the bytes in the buffer: gathered across as many
-// blocks as it needs.
-TextLine ReadLongLine(LineFile& file) {
+// A line that runs past the bytes in the buffer, gathered across as many
+// blocks as it needs, or one that follows a CR at the end of a block.
+[[gnu::noinline]] TextLine ReadLongLine(LineFile& file) {
+  SkipPendingLf(file);
   bool spilled = false;  // the line began in an earlier block
   file.long_line.clear();
   for (;;) {
@@ -137,6 +142,43 @@ TextLine ReadLongLine(LineFile& file) {
     AppendToLongLine(file, begin, stop);
     return file.long_line;
   }
+}
+
+// Bytes that do not fit in the buffer: it is filled up and written out, as
+// often as they need.
+[[gnu::noinline]] void PutInPieces(LineFile& file, const char* data, std::size_t size) {
+  if (file.capacity == 0) {
+    RaiseIfFailed(PlatformWrite(file.handle, data, size));
+    return;
+  }
+  for (;;) {
+    const std::size_t room = file.capacity - file.position;
+    const std::size_t part = size < room ? size : room;
+    std::memcpy(file.buffer.get() + file.position, data, part);
+    file.position += part;
+    if (part == size) return;
+    data += part;
+    size -= part;
+    FlushLineFile(file);
+  }
+}
+
+// The end test where the buffer holds no byte or an LF may be pending.
+[[gnu::noinline]] bool AtEndOfBlock(LineFile& file) {
+  SkipPendingLf(file);
+  return !HasByte(file) || file.buffer[file.position] == kCtrlZ;
+}
+
+// Copies a line into a buffer. Lines of 16 to 64 bytes, the lines of these
+// file formats, go in blocks of 16 bytes (the last block ends with the
+// line), with no call.
+void CopyLine(char* out, const char* data, std::size_t size) {
+  if (size < 16 || size > 64) {
+    std::memcpy(out, data, size);
+    return;
+  }
+  for (std::size_t i = 0; i + 16 < size; i += 16) std::memcpy(out + i, data + i, 16);
+  std::memcpy(out + size - 16, data + size - 16, 16);
 }
 
 LineFile& StandardOutput() {
@@ -175,14 +217,16 @@ void CreateForWriting(LineFile& file, const std::string& name) {
   AttachForWriting(file, handle, kFileBufferSize);
 }
 
+// The hot path of the end test: a byte in the buffer and no LF pending.
 bool AtEnd(LineFile& file) {
-  SkipPendingLf(file);
-  return !HasByte(file) || file.buffer[file.position] == kCtrlZ;
+  if (file.skip_lf || file.position == file.filled) return AtEndOfBlock(file);
+  return file.buffer[file.position] == kCtrlZ;
 }
 
-// The hot path: a line that lies whole in the buffer is given in place.
+// The hot path of reading: a line that lies whole in the buffer is given
+// in place.
 TextLine ReadLine(LineFile& file) {
-  SkipPendingLf(file);
+  if (file.skip_lf) return ReadLongLine(file);
   const char* begin = file.buffer.get() + file.position;
   const char* end = file.buffer.get() + file.filled;
   const char* stop = FindLineStop(begin, end);
@@ -198,19 +242,22 @@ void FlushLineFile(LineFile& file) {
   RaiseIfFailed(PlatformWrite(file.handle, file.buffer.get(), held));
 }
 
+// The hot path of writing: a line that fits in the buffer is copied there
+// with its line end. The buffer goes to the file only when it is full, so
+// a file is written in whole blocks of whole pages, which the system takes
+// faster than blocks that end where a line ends.
 void WriteLine(LineFile& file, std::string_view line) {
-  const std::size_t size = line.size() + 2;
-  if (file.position + size > file.capacity) FlushLineFile(file);
-  if (size > file.capacity) {
-    RaiseIfFailed(PlatformWrite(file.handle, line.data(), line.size()));
-    RaiseIfFailed(PlatformWrite(file.handle, "\r\n", 2));
-    return;
+  const std::size_t size = line.size();
+  if (size + 2 <= file.capacity - file.position) {
+    char* out = file.buffer.get() + file.position;
+    CopyLine(out, line.data(), size);
+    out[size] = kCR;
+    out[size + 1] = kLF;
+    file.position += size + 2;
+  } else {
+    PutInPieces(file, line.data(), size);
+    PutInPieces(file, "\r\n", 2);
   }
-  char* out = file.buffer.get() + file.position;
-  std::memcpy(out, line.data(), line.size());
-  out[line.size()] = kCR;
-  out[line.size() + 1] = kLF;
-  file.position += size;
   if (file.console) FlushLineFile(file);
 }
 
