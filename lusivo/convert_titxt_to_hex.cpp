@@ -145,12 +145,13 @@ struct LoopState {
 };
 
 #if defined(__SSE2__)
-// Which bytes of 16 are the first digits, the second digits and the blanks
-// of pieces "AA BB ...", for the three places a block can start within a
-// piece.
+// Which bytes of 16 are the first digits, the second digits, either digit
+// and the blanks of pieces "AA BB ...", for the three places a block can
+// start within a piece.
 struct PieceMasks {
   std::uint8_t high[3][16];
   std::uint8_t low[3][16];
+  std::uint8_t digit[3][16];
   std::uint8_t blank[3][16];
 };
 constexpr PieceMasks MakePieceMasks() {
@@ -160,37 +161,34 @@ constexpr PieceMasks MakePieceMasks() {
       const int place = (phase + k) % 3;
       masks.high[phase][k] = place == 0 ? 0xFF : 0;
       masks.low[phase][k] = place == 1 ? 0xFF : 0;
+      masks.digit[phase][k] = place != 2 ? 0xFF : 0;
       masks.blank[phase][k] = place == 2 ? 0xFF : 0;
     }
   return masks;
 }
 constexpr PieceMasks kPieceMasks = MakePieceMasks();
 
-__m128i LoadMask(const std::uint8_t* mask) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
-}
+__m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
 // Tests the 16 bytes at p, which start at place phase of a piece, and adds
-// the values of their digits to highs and lows; only the bytes in window
-// count. False when a digit is no hexadecimal digit or a blank no blank.
-[[gnu::always_inline]] inline bool AddPieceBlock(const char* p, int phase, __m128i window, __m128i& highs,
-                                                 __m128i& lows) {
-  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+// the values of their pieces to sums; only the bytes in window count.
+// False when a digit is no hexadecimal digit or a blank no blank.
+[[gnu::always_inline]] inline bool AddPieceBlock(const char* p, int phase, __m128i window, __m128i& sums) {
+  const __m128i bytes = Load(p);
   const __m128i digits = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
   const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits);
   const __m128i letters = _mm_sub_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
   const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letters, _mm_set1_epi8(5)), letters);
   const __m128i is_blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-  const __m128i high = _mm_and_si128(LoadMask(kPieceMasks.high[phase]), window);
-  const __m128i low = _mm_and_si128(LoadMask(kPieceMasks.low[phase]), window);
-  const __m128i blank = _mm_and_si128(LoadMask(kPieceMasks.blank[phase]), window);
-  const __m128i right = _mm_or_si128(_mm_and_si128(_mm_or_si128(is_digit, is_letter), _mm_or_si128(high, low)),
-                                     _mm_and_si128(is_blank, blank));
-  if (_mm_movemask_epi8(right) != _mm_movemask_epi8(window)) return false;
-  const __m128i values = _mm_or_si128(_mm_and_si128(is_digit, digits),
-                                      _mm_and_si128(is_letter, _mm_add_epi8(letters, _mm_set1_epi8(10))));
-  highs = _mm_add_epi64(highs, _mm_sad_epu8(_mm_and_si128(values, high), _mm_setzero_si128()));
-  lows = _mm_add_epi64(lows, _mm_sad_epu8(_mm_and_si128(values, low), _mm_setzero_si128()));
+  const __m128i right = _mm_or_si128(_mm_and_si128(_mm_or_si128(is_digit, is_letter), Load(kPieceMasks.digit[phase])),
+                                     _mm_and_si128(is_blank, Load(kPieceMasks.blank[phase])));
+  if ((_mm_movemask_epi8(right) | ~_mm_movemask_epi8(window)) != -1) return false;
+  const __m128i values = _mm_and_si128(window, _mm_or_si128(_mm_and_si128(is_digit, digits),
+                                                            _mm_and_si128(is_letter, _mm_add_epi8(letters, _mm_set1_epi8(10)))));
+  // a first digit weighs 16: shifted within its 16-bit lane, it stays in its byte
+  const __m128i weighed = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(values, Load(kPieceMasks.high[phase])), 4),
+                                       _mm_and_si128(values, Load(kPieceMasks.low[phase])));
+  sums = _mm_add_epi64(sums, _mm_sad_epu8(weighed, _mm_setzero_si128()));
   return true;
 }
 
@@ -200,23 +198,36 @@ __m128i LoadMask(const std::uint8_t* mask) {
 // line and counts only the bytes not tested before.
 bool RegularPieceSum(TextLine line, std::uint32_t& sum) {
   const __m128i all = _mm_set1_epi8(-1);
-  __m128i highs = _mm_setzero_si128();
-  __m128i lows = _mm_setzero_si128();
+  __m128i sums = _mm_setzero_si128();
   std::size_t at = 0;
   int phase = 0;  // 16 bytes on, a block starts one place further within a piece
   for (; at + 16 <= line.size(); at += 16, phase = phase == 2 ? 0 : phase + 1)
-    if (!AddPieceBlock(line.data() + at, phase, all, highs, lows)) return false;
+    if (!AddPieceBlock(line.data() + at, phase, all, sums)) return false;
   if (at < line.size()) {
     const std::size_t last = line.size() - 16;
     const __m128i untested = _mm_cmplt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
                                             _mm_set1_epi8(static_cast<char>(at - last)));
-    if (!AddPieceBlock(line.data() + last, static_cast<int>(last % 3), _mm_andnot_si128(untested, all), highs,
-                       lows))
+    if (!AddPieceBlock(line.data() + last, static_cast<int>(last % 3), _mm_andnot_si128(untested, all), sums))
       return false;
   }
-  const __m128i both = _mm_add_epi64(_mm_slli_epi64(highs, 4), lows);
-  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(both) + _mm_cvtsi128_si32(_mm_srli_si128(both, 8)));
+  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   return true;
+}
+
+// The digits of eight pieces "AA BB CC DD EE FF GG HH" (23 characters) as
+// the 16 characters "AABBCC...": four pieces in each 64-bit half, closed up
+// by shifts.
+void PutEightPairs(char* out, const char* pieces) {
+  const __m128i first = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces)),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces + 12)));
+  const __m128i fourth = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces + 3)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces + 15)));
+  const __m128i pairs = _mm_or_si128(
+      _mm_or_si128(_mm_and_si128(first, _mm_set1_epi64x(0xFFFF)),
+                   _mm_and_si128(_mm_srli_epi64(first, 8), _mm_set1_epi64x(0xFFFF0000))),
+      _mm_or_si128(_mm_and_si128(_mm_srli_epi64(first, 16), _mm_set1_epi64x(0xFFFF00000000)),
+                   _mm_and_si128(fourth, _mm_set1_epi64x(static_cast<long long>(0xFFFF000000000000u)))));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pairs);
 }
 #else
 bool RegularPieceSum(TextLine, std::uint32_t&) { return false; }
@@ -263,6 +274,9 @@ bool WriteRegularRecord(LineFile& output, TextLine line, std::uint64_t count, Lo
   char* out = record + kHeader;
   const char* piece = line.data();
   std::uint64_t k = 0;
+#if defined(__SSE2__)
+  for (; k + 8 <= count; k += 8, piece += 24, out += 16) PutEightPairs(out, piece);
+#endif
   for (; k + 4 <= count; k += 4, piece += 12, out += 8) PutFourPairs(out, piece);
   for (; k < count; ++k, piece += 3, out += 2) std::memcpy(out, piece, 2);
   out = PutHexByte(out, 256 - (sum & 0xFF));
