@@ -4,10 +4,9 @@
 #include "lusivo/convert_titxt_to_hex.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -144,143 +143,189 @@ struct LoopState {
   std::string record;           // storage of the record being built
 };
 
-#if defined(__SSE2__)
-// Which bytes of 16 are the first digits, the second digits, either digit
-// and the blanks of pieces "AA BB ...", for the three places a block can
-// start within a piece.
-struct PieceMasks {
-  std::uint8_t high[3][16];
-  std::uint8_t low[3][16];
-  std::uint8_t digit[3][16];
-  std::uint8_t blank[3][16];
-};
-constexpr PieceMasks MakePieceMasks() {
-  PieceMasks masks{};
-  for (int phase = 0; phase < 3; ++phase)
-    for (int k = 0; k < 16; ++k) {
-      const int place = (phase + k) % 3;
-      masks.high[phase][k] = place == 0 ? 0xFF : 0;
-      masks.low[phase][k] = place == 1 ? 0xFF : 0;
-      masks.digit[phase][k] = place != 2 ? 0xFF : 0;
-      masks.blank[phase][k] = place == 2 ? 0xFF : 0;
-    }
-  return masks;
+#if defined(__x86_64__) && defined(__GNUC__)
+// Regular data lines are taken in 16-byte blocks with SSSE3 byte shuffles,
+// where the processor has them.
+bool HasPieceBlocks() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  return has;
 }
-constexpr PieceMasks kPieceMasks = MakePieceMasks();
 
-__m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+// The tables for 16-byte blocks of pieces "AA BB ...". The kind of a byte
+// (1 a digit, 2 a letter A to F or a to f, 4 a blank) is the kind of its
+// high half-byte and of its low one; a letter's value is its low half-byte
+// plus 9. The rest is given for each of the three places within a piece
+// where a block can start.
+struct BlockTables {
+  std::int8_t kind_of_high[16];
+  std::int8_t kind_of_low[16];
+  std::int8_t add_of_high[16];
+  std::int8_t want[3][16];    // the kinds a byte may be
+  std::int8_t weight[3][16];  // 16 for a first digit, 1 for a second, 0 for a blank
+  std::int8_t take[2][16];    // the ten digits of the five pieces from byte 0 or byte 2 on
+  std::int8_t from[16];       // the byte index k itself
+};
+constexpr BlockTables MakeBlockTables() {
+  BlockTables t{};
+  for (int k = 0; k < 16; ++k) {
+    t.kind_of_high[k] = k == 2 ? 4 : k == 3 ? 1 : k == 4 || k == 6 ? 2 : 0;
+    t.kind_of_low[k] = static_cast<std::int8_t>((k <= 9 ? 1 : 0) | (k >= 1 && k <= 6 ? 2 : 0) | (k == 0 ? 4 : 0));
+    t.add_of_high[k] = k == 4 || k == 6 ? 9 : 0;
+    t.from[k] = static_cast<std::int8_t>(k);
+    for (int phase = 0; phase < 3; ++phase) {
+      const int place = (phase + k) % 3;  // 0 a first digit, 1 a second, 2 a blank
+      t.want[phase][k] = place == 2 ? 4 : 3;
+      t.weight[phase][k] = place == 0 ? 16 : place == 1 ? 1 : 0;
+    }
+    t.take[0][k] = t.take[1][k] = -1;
+  }
+  for (int d = 0; d < 10; ++d) {
+    t.take[0][d] = static_cast<std::int8_t>(d / 2 * 3 + d % 2);
+    t.take[1][d] = static_cast<std::int8_t>(d / 2 * 3 + d % 2 + 2);
+  }
+  return t;
+}
+constexpr BlockTables kBlockTables = MakeBlockTables();
 
-// Tests the 16 bytes at p, which start at place phase of a piece, and adds
-// the values of their pieces to sums; only the bytes in window count.
-// False when a digit is no hexadecimal digit or a blank no blank.
-[[gnu::always_inline]] inline bool AddPieceBlock(const char* p, int phase, __m128i window, __m128i& sums) {
-  const __m128i bytes = Load(p);
-  const __m128i digits = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
-  const __m128i is_digit = _mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits);
-  const __m128i letters = _mm_sub_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
-  const __m128i is_letter = _mm_cmpeq_epi8(_mm_min_epu8(letters, _mm_set1_epi8(5)), letters);
-  const __m128i is_blank = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(' '));
-  const __m128i right = _mm_or_si128(_mm_and_si128(_mm_or_si128(is_digit, is_letter), Load(kPieceMasks.digit[phase])),
-                                     _mm_and_si128(is_blank, Load(kPieceMasks.blank[phase])));
-  if ((_mm_movemask_epi8(right) | ~_mm_movemask_epi8(window)) != -1) return false;
-  const __m128i values = _mm_and_si128(window, _mm_or_si128(_mm_and_si128(is_digit, digits),
-                                                            _mm_and_si128(is_letter, _mm_add_epi8(letters, _mm_set1_epi8(10)))));
-  // a first digit weighs 16: shifted within its 16-bit lane, it stays in its byte
-  const __m128i weighed = _mm_or_si128(_mm_slli_epi16(_mm_and_si128(values, Load(kPieceMasks.high[phase])), 4),
-                                       _mm_and_si128(values, Load(kPieceMasks.low[phase])));
-  sums = _mm_add_epi64(sums, _mm_sad_epu8(weighed, _mm_setzero_si128()));
+[[gnu::target("ssse3")]] inline __m128i Bytes(const void* p) {
+  return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+// The bytes k of a block with from <= k, as a mask.
+[[gnu::target("ssse3")]] inline __m128i BytesFrom(std::size_t from) {
+  return _mm_cmpgt_epi8(Bytes(kBlockTables.from), _mm_set1_epi8(static_cast<char>(from - 1)));
+}
+
+// Tests a block of a line that starts at place phase of a piece: every byte
+// in tested (a bit mask) must be of a kind its place wants. The weighed
+// values of the bytes in counted are added to sums.
+[[gnu::target("ssse3"), gnu::always_inline]] inline bool AddBlock(__m128i bytes, int phase, int tested,
+                                                                __m128i counted, __m128i& sums) {
+  const BlockTables& t = kBlockTables;
+  const __m128i low = _mm_and_si128(bytes, _mm_set1_epi8(0x0F));
+  const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), _mm_set1_epi8(0x0F));
+  const __m128i kind = _mm_and_si128(_mm_shuffle_epi8(Bytes(t.kind_of_high), high),
+                                     _mm_shuffle_epi8(Bytes(t.kind_of_low), low));
+  const __m128i wrong = _mm_cmpeq_epi8(_mm_and_si128(kind, Bytes(t.want[phase])), _mm_setzero_si128());
+  if ((_mm_movemask_epi8(wrong) & tested) != 0) return false;
+  const __m128i values = _mm_add_epi8(low, _mm_shuffle_epi8(Bytes(t.add_of_high), high));
+  sums = _mm_add_epi16(sums, _mm_maddubs_epi16(values, _mm_and_si128(Bytes(t.weight[phase]), counted)));
   return true;
 }
 
-// For a line of 16 characters or more that is pieces of two hexadecimal
-// digits with single blanks between them: true, and the sum of its pieces'
-// values. Sixteen bytes are tested at a time; the last block ends with the
-// line and counts only the bytes not tested before.
-bool RegularPieceSum(TextLine line, std::uint32_t& sum) {
-  const __m128i all = _mm_set1_epi8(-1);
+[[gnu::target("ssse3")]] inline std::uint32_t SumOf(__m128i sums) {
+  const __m128i pairs = _mm_madd_epi16(sums, _mm_set1_epi16(1));
+  const __m128i halves = _mm_add_epi32(pairs, _mm_srli_si128(pairs, 8));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_add_epi32(halves, _mm_srli_si128(halves, 4))));
+}
+
+// For a line of six pieces or more, each of two hexadecimal digits with
+// single blanks between them: true, its digits closed up at digits (with
+// six spare bytes behind them) and the sum of its pieces' values. Blocks
+// of five pieces 15 bytes apart, each leaving its 16th byte to the next,
+// then a last block that ends with the line, whose pieces taken before are
+// left out of the sum.
+[[gnu::target("ssse3")]] bool TakeRegularLine(TextLine line, std::uint64_t count, char* digits,
+                                              std::uint32_t& sum) {
   __m128i sums = _mm_setzero_si128();
   std::size_t at = 0;
-  int phase = 0;  // 16 bytes on, a block starts one place further within a piece
-  for (; at + 16 <= line.size(); at += 16, phase = phase == 2 ? 0 : phase + 1)
-    if (!AddPieceBlock(line.data() + at, phase, all, sums)) return false;
-  if (at < line.size()) {
-    const std::size_t last = line.size() - 16;
-    const __m128i untested = _mm_cmplt_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                                            _mm_set1_epi8(static_cast<char>(at - last)));
-    if (!AddPieceBlock(line.data() + last, static_cast<int>(last % 3), _mm_andnot_si128(untested, all), sums))
+  for (; at + 16 <= line.size(); at += 15) {
+    const __m128i bytes = Bytes(line.data() + at);
+    if (!AddBlock(bytes, 0, 0x7FFF, _mm_cmplt_epi8(Bytes(kBlockTables.from), _mm_set1_epi8(15)), sums))
       return false;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(digits + at / 3 * 2),
+                     _mm_shuffle_epi8(bytes, Bytes(kBlockTables.take[0])));
   }
-  sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  const std::size_t taken = at / 3 - (count - 5);  // pieces of the last block taken before
+  const __m128i bytes = Bytes(line.data() + line.size() - 16);
+  if (!AddBlock(bytes, 1, 0xFFFF, BytesFrom(2 + 3 * taken), sums)) return false;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(digits + 2 * (count - 5)),
+                   _mm_shuffle_epi8(bytes, Bytes(kBlockTables.take[1])));
+  sum = SumOf(sums);
   return true;
 }
 
-// The digits of eight pieces "AA BB CC DD EE FF GG HH" (23 characters) as
-// the 16 characters "AABBCC...": four pieces in each 64-bit half, closed up
-// by shifts.
-void PutEightPairs(char* out, const char* pieces) {
-  const __m128i first = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces)),
-                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces + 12)));
-  const __m128i fourth = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces + 3)),
-                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pieces + 15)));
-  const __m128i pairs = _mm_or_si128(
-      _mm_or_si128(_mm_and_si128(first, _mm_set1_epi64x(0xFFFF)),
-                   _mm_and_si128(_mm_srli_epi64(first, 8), _mm_set1_epi64x(0xFFFF0000))),
-      _mm_or_si128(_mm_and_si128(_mm_srli_epi64(first, 16), _mm_set1_epi64x(0xFFFF00000000)),
-                   _mm_and_si128(fourth, _mm_set1_epi64x(static_cast<long long>(0xFFFF000000000000u)))));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pairs);
+// The commonest line, 16 pieces in 47 characters, taken in three blocks
+// (at 0, 16 and 31): its whole record of 43 characters is put together in
+// registers and stored as three blocks of 16 bytes, which WriteLine reads
+// back in the same blocks. The head is the record's first nine characters
+// and their sum. False when the line is not regular.
+[[gnu::target("ssse3")]] bool TakeSixteenPieces(const char* line, std::uint64_t head, std::uint32_t head_sum,
+                                                char* record) {
+  const __m128i first = Bytes(line);
+  const __m128i second = Bytes(line + 16);
+  const __m128i third = Bytes(line + 31);
+  const __m128i all = _mm_set1_epi8(-1);
+  __m128i sums = _mm_setzero_si128();
+  if (!AddBlock(first, 0, 0xFFFF, all, sums) || !AddBlock(second, 1, 0xFFFF, all, sums) ||
+      !AddBlock(third, 1, 0xFFFF, BytesFrom(1), sums))
+    return false;
+  const std::uint32_t checksum = (256 - ((head_sum + SumOf(sums)) & 0xFF)) & 0xFF;
+  // the digit j of the line is its byte j / 2 * 3 + j % 2; -1 takes nothing
+  const __m128i block0 = _mm_or_si128(
+      _mm_set_epi64x('0', static_cast<long long>(head)),
+      _mm_shuffle_epi8(first, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 3, 4, 6, 7, 9)));
+  const __m128i block1 = _mm_or_si128(
+      _mm_or_si128(_mm_shuffle_epi8(first, _mm_setr_epi8(10, 12, 13, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+                   _mm_shuffle_epi8(second, _mm_setr_epi8(-1, -1, -1, -1, 0, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1))),
+      _mm_shuffle_epi8(third, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2)));
+  std::uint16_t digits;
+  std::memcpy(&digits, kHexPairs.digits[checksum], 2);
+  const __m128i block2 = _mm_or_si128(
+      _mm_shuffle_epi8(third, _mm_setr_epi8(3, 5, 6, 8, 9, 11, 12, 14, 15, -1, -1, -1, -1, -1, -1, -1)),
+      _mm_slli_si128(_mm_cvtsi32_si128(digits), 9));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(record), block0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(record + 16), block1);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(record + 32), block2);
+  return true;
 }
 #else
-bool RegularPieceSum(TextLine, std::uint32_t&) { return false; }
+bool HasPieceBlocks() { return false; }
+bool TakeRegularLine(TextLine, std::uint64_t, char*, std::uint32_t&) { return false; }
+bool TakeSixteenPieces(const char*, std::uint64_t, std::uint32_t, char*) { return false; }
 #endif
 
-// The digits of four pieces "AA BB CC DD" (eleven characters) as the eight
-// characters "AABBCCDD": a few shifts of two words.
-void PutFourPairs(char* out, const char* pieces) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::uint64_t first;
-    std::uint32_t last;
-    std::memcpy(&first, pieces, 8);
-    std::memcpy(&last, pieces + 7, 4);
-    const std::uint64_t pairs = (first & 0xFFFF) | (first >> 8 & 0xFFFF0000) | (first >> 16 & 0xFFFF00000000) |
-                                static_cast<std::uint64_t>(last >> 16) << 48;
-    std::memcpy(out, &pairs, 8);
-  } else {
-    for (int k = 0; k < 4; ++k) std::memcpy(out + 2 * k, pieces + 3 * k, 2);
-  }
+// The first nine characters of a data record, ":", count, address and
+// type, as one little-endian word and a last byte '0'.
+std::uint64_t RecordHead(std::uint32_t count, std::uint32_t address) {
+  std::uint16_t pair[3];
+  std::memcpy(&pair[0], kHexPairs.digits[count & 0xFF], 2);
+  std::memcpy(&pair[1], kHexPairs.digits[(address >> 8) & 0xFF], 2);
+  std::memcpy(&pair[2], kHexPairs.digits[address & 0xFF], 2);
+  return ':' | std::uint64_t{pair[0]} << 8 | std::uint64_t{pair[1]} << 24 | std::uint64_t{pair[2]} << 40 |
+         std::uint64_t{'0'} << 56;
 }
 
-// The hot path of the loop: a data line of pieces of two hexadecimal
-// digits with single blanks, at most 255 of them and not crossing 64 KiB,
-// is tested and summed in blocks and becomes one record with the digits
-// copied a pair at a time. False for any other line, which is left to the
-// general way.
+// The hot path of the loop: a data line of six to 255 pieces of two
+// hexadecimal digits with single blanks, not crossing 64 KiB, is tested,
+// summed and closed up in blocks and becomes one record. False for any
+// other line, which is left to the general way.
 bool WriteRegularRecord(LineFile& output, TextLine line, std::uint64_t count, LoopState& state) {
-  std::uint32_t sum = 0;
-  const std::uint32_t address = state.address;
-  if (line.size() < 16 || line.size() + 1 != 3 * count || count > kMaxRecordBytes ||
-      (address & 0xFFFF) + count > kSegmentSize || !RegularPieceSum(line, sum))
-    return false;
-  AnnounceUpperBits(output, address, state.announced);
   constexpr std::size_t kHeader = 9;  // start code, count, address, type
-  if (state.record.size() < kHeader + 2 * count + 2) state.record.resize(kHeader + 2 * count + 2);
+  constexpr std::size_t kSpare = 7;   // the blocks stored run up to 7 bytes past the digits
+  const std::uint32_t address = state.address;
+  if (!HasPieceBlocks() || count < 6 || line.size() + 1 != 3 * count || count > kMaxRecordBytes ||
+      (address & 0xFFFF) + count > kSegmentSize)
+    return false;
+  if (state.record.size() < kHeader + 2 * count + kSpare) state.record.resize(kHeader + 2 * count + kSpare);
   char* const record = state.record.data();
-  record[0] = ':';
-  PutHexByte(record + 1, static_cast<std::uint32_t>(count));
-  PutHexByte(record + 3, (address >> 8) & 0xFF);
-  PutHexByte(record + 5, address & 0xFF);
-  record[7] = '0';
-  record[8] = '0';
-  sum += static_cast<std::uint32_t>(count) + ((address >> 8) & 0xFF) + (address & 0xFF);
-  char* out = record + kHeader;
-  const char* piece = line.data();
-  std::uint64_t k = 0;
-#if defined(__SSE2__)
-  for (; k + 8 <= count; k += 8, piece += 24, out += 16) PutEightPairs(out, piece);
-#endif
-  for (; k + 4 <= count; k += 4, piece += 12, out += 8) PutFourPairs(out, piece);
-  for (; k < count; ++k, piece += 3, out += 2) std::memcpy(out, piece, 2);
-  out = PutHexByte(out, 256 - (sum & 0xFF));
-  WriteLine(output, std::string_view(record, static_cast<std::size_t>(out - record)));
+  const auto bytes = static_cast<std::uint32_t>(count);
+  const std::uint32_t head_sum = bytes + ((address >> 8) & 0xFF) + (address & 0xFF);
+  const std::uint64_t head = RecordHead(bytes, address);
+  std::uint32_t sum = 0;
+  if (count == 16) {
+    if (!TakeSixteenPieces(line.data(), head, head_sum, record)) return false;
+  } else {
+    if (!TakeRegularLine(line, count, record + kHeader, sum)) return false;
+    std::memcpy(record, &head, 8);
+    record[8] = '0';
+    PutHexByte(record + kHeader + 2 * count, 256 - ((head_sum + sum) & 0xFF));
+  }
+  AnnounceUpperBits(output, address, state.announced);
+  WriteLine(output, std::string_view(record, kHeader + 2 * count + 2));
   return true;
 }
 
