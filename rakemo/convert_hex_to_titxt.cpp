@@ -123,6 +123,12 @@ void AppendPieces(LineFile& output, PendingDataLine& pending, TextLine line, std
   const std::size_t pieces = static_cast<std::size_t>(count);
   const std::size_t available = line.size() - (kMinRecordLength - 1);
   const char* data = line.data() + (kMinRecordLength - 1);
+  if (pending.size == 0 && pieces == 16 && available >= 32 && HasLineShuffles()) {
+    PutSixteenPieces(pending.text, data);  // the commonest record: one whole data line
+    WriteLine(output, std::string_view(pending.text, kFullDataLine));
+    CountUp(stats.BytesConverted, 16);
+    return;
+  }
   const std::size_t whole = std::min(pieces, available / 2);
   std::size_t i = 0;
   while (i < whole) {
@@ -198,16 +204,18 @@ void ConvertHexToTiTxt(LineFile& source, LineFile& output, ConversionStats& stat
     const TextLine line = ReadLine(source);
     if (line.size() < kMinRecordLength) continue;
     const TextLine type = line.substr(7, 2);
-    if (type == "01") {
-      WriteEndLine(output, pending);
-      return;
+    if (type != "00") {  // data, the commonest type, passes one test
+      if (type == "01") {
+        WriteEndLine(output, pending);
+        return;
+      }
+      if (type == "02" || type == "04") {
+        const std::int64_t value = RequiredHexToInt(line.substr(9, 4));
+        base = type == "02" ? value * 16 : value * 65536;
+        continue;
+      }
+      if (type == "03" || type == "05") continue;  // start addresses hold no data
     }
-    if (type == "02" || type == "04") {
-      const std::int64_t value = RequiredHexToInt(line.substr(9, 4));
-      base = type == "02" ? value * 16 : value * 65536;
-      continue;
-    }
-    if (type == "03" || type == "05") continue;  // start addresses hold no data
 
     const TextLine address_text = line.substr(3, 4);
     const std::int64_t address = base + FieldValue(address_text);
