@@ -199,21 +199,25 @@ constexpr BlockTables kBlockTables = MakeBlockTables();
   return _mm_cmpgt_epi8(Bytes(kBlockTables.from), _mm_set1_epi8(static_cast<char>(from - 1)));
 }
 
-// Tests a block of a line that starts at place phase of a piece: every byte
-// in tested (a bit mask) must be of a kind its place wants. The weighed
-// values of the bytes in counted are added to sums.
-[[gnu::target("ssse3"), gnu::always_inline]] inline bool AddBlock(__m128i bytes, int phase, int tested,
-                                                                __m128i counted, __m128i& sums) {
+// Weighs a block of a line that starts at place phase of a piece: the
+// weighed values of the bytes in counted are added to sums. Gives the bytes
+// in tested that are not of a kind their place wants.
+[[gnu::target("ssse3"), gnu::always_inline]] inline __m128i WeighBlock(__m128i bytes, int phase, __m128i tested,
+                                                                     __m128i counted, __m128i& sums) {
   const BlockTables& t = kBlockTables;
   const __m128i low = _mm_and_si128(bytes, _mm_set1_epi8(0x0F));
   const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), _mm_set1_epi8(0x0F));
   const __m128i kind = _mm_and_si128(_mm_shuffle_epi8(Bytes(t.kind_of_high), high),
                                      _mm_shuffle_epi8(Bytes(t.kind_of_low), low));
-  const __m128i wrong = _mm_cmpeq_epi8(_mm_and_si128(kind, Bytes(t.want[phase])), _mm_setzero_si128());
-  if ((_mm_movemask_epi8(wrong) & tested) != 0) return false;
   const __m128i values = _mm_add_epi8(low, _mm_shuffle_epi8(Bytes(t.add_of_high), high));
   sums = _mm_add_epi16(sums, _mm_maddubs_epi16(values, _mm_and_si128(Bytes(t.weight[phase]), counted)));
-  return true;
+  return _mm_and_si128(_mm_cmpeq_epi8(_mm_and_si128(kind, Bytes(t.want[phase])), _mm_setzero_si128()), tested);
+}
+
+// WeighBlock, true when every byte tested is of a kind its place wants.
+[[gnu::target("ssse3"), gnu::always_inline]] inline bool AddBlock(__m128i bytes, int phase, __m128i tested,
+                                                                __m128i counted, __m128i& sums) {
+  return _mm_movemask_epi8(WeighBlock(bytes, phase, tested, counted, sums)) == 0;
 }
 
 [[gnu::target("ssse3")]] inline std::uint32_t SumOf(__m128i sums) {
@@ -234,14 +238,14 @@ constexpr BlockTables kBlockTables = MakeBlockTables();
   std::size_t at = 0;
   for (; at + 16 <= line.size(); at += 15) {
     const __m128i bytes = Bytes(line.data() + at);
-    if (!AddBlock(bytes, 0, 0x7FFF, _mm_cmplt_epi8(Bytes(kBlockTables.from), _mm_set1_epi8(15)), sums))
-      return false;
+    const __m128i own = _mm_cmplt_epi8(Bytes(kBlockTables.from), _mm_set1_epi8(15));  // the 16th is the next's
+    if (!AddBlock(bytes, 0, own, own, sums)) return false;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(digits + at / 3 * 2),
                      _mm_shuffle_epi8(bytes, Bytes(kBlockTables.take[0])));
   }
   const std::size_t taken = at / 3 - (count - 5);  // pieces of the last block taken before
   const __m128i bytes = Bytes(line.data() + line.size() - 16);
-  if (!AddBlock(bytes, 1, 0xFFFF, BytesFrom(2 + 3 * taken), sums)) return false;
+  if (!AddBlock(bytes, 1, _mm_set1_epi8(-1), BytesFrom(2 + 3 * taken), sums)) return false;
   _mm_storeu_si128(reinterpret_cast<__m128i*>(digits + 2 * (count - 5)),
                    _mm_shuffle_epi8(bytes, Bytes(kBlockTables.take[1])));
   sum = SumOf(sums);
@@ -260,9 +264,9 @@ constexpr BlockTables kBlockTables = MakeBlockTables();
   const __m128i third = Bytes(line + 31);
   const __m128i all = _mm_set1_epi8(-1);
   __m128i sums = _mm_setzero_si128();
-  if (!AddBlock(first, 0, 0xFFFF, all, sums) || !AddBlock(second, 1, 0xFFFF, all, sums) ||
-      !AddBlock(third, 1, 0xFFFF, BytesFrom(1), sums))
-    return false;
+  const __m128i wrong = _mm_or_si128(_mm_or_si128(WeighBlock(first, 0, all, all, sums), WeighBlock(second, 1, all, all, sums)),
+                                     WeighBlock(third, 1, all, BytesFrom(1), sums));
+  if (_mm_movemask_epi8(wrong) != 0) return false;
   const std::uint32_t checksum = (256 - ((head_sum + SumOf(sums)) & 0xFF)) & 0xFF;
   // the digit j of the line is its byte j / 2 * 3 + j % 2; -1 takes nothing
   const __m128i block0 = _mm_or_si128(
