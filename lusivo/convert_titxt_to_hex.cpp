@@ -65,6 +65,8 @@ char* PutHexByte(char* out, std::uint32_t byte) {
   return out + 2;
 }
 
+// The extended linear address record of the upper 16 address bits; rare,
+// so kept out of the hot path.
 [[gnu::noinline]] void WriteUpperBits(LineFile& output, std::uint32_t upper) {
   std::string record = ":02000004";
   AppendHex(record, upper, 4);
@@ -264,8 +266,9 @@ constexpr BlockTables kBlockTables = MakeBlockTables();
   const __m128i third = Bytes(line + 31);
   const __m128i all = _mm_set1_epi8(-1);
   __m128i sums = _mm_setzero_si128();
-  const __m128i wrong = _mm_or_si128(_mm_or_si128(WeighBlock(first, 0, all, all, sums), WeighBlock(second, 1, all, all, sums)),
-                                     WeighBlock(third, 1, all, BytesFrom(1), sums));
+  const __m128i wrong = _mm_or_si128(
+      _mm_or_si128(WeighBlock(first, 0, all, all, sums), WeighBlock(second, 1, all, all, sums)),
+      WeighBlock(third, 1, all, BytesFrom(1), sums));
   if (_mm_movemask_epi8(wrong) != 0) return false;
   const std::uint32_t checksum = (256 - ((head_sum + SumOf(sums)) & 0xFF)) & 0xFF;
   // the digit j of the line is its byte j / 2 * 3 + j % 2; -1 takes nothing
@@ -273,8 +276,9 @@ constexpr BlockTables kBlockTables = MakeBlockTables();
       _mm_set_epi64x('0', static_cast<long long>(head)),
       _mm_shuffle_epi8(first, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1, 3, 4, 6, 7, 9)));
   const __m128i block1 = _mm_or_si128(
-      _mm_or_si128(_mm_shuffle_epi8(first, _mm_setr_epi8(10, 12, 13, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-                   _mm_shuffle_epi8(second, _mm_setr_epi8(-1, -1, -1, -1, 0, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1))),
+      _mm_or_si128(
+          _mm_shuffle_epi8(first, _mm_setr_epi8(10, 12, 13, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+          _mm_shuffle_epi8(second, _mm_setr_epi8(-1, -1, -1, -1, 0, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, -1))),
       _mm_shuffle_epi8(third, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2)));
   std::uint16_t digits;
   std::memcpy(&digits, kHexPairs.digits[checksum], 2);

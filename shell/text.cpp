@@ -47,10 +47,6 @@ bool IsLineStop(char c) { return c == kCR || c == kLF || c == kCtrlZ; }
   return p;
 }
 
-// The first CR, LF or Ctrl-Z in [p, end), or end: the scan of every line,
-// so it tests blocks of bytes at a time. Hexadecimal text holds no byte
-// below 0x1B besides its line ends, so one test passes a whole block, and
-// only the rare other low bytes (a tab, say) are looked at one by one.
 #if defined(__SSE2__)
 // The bytes 0x00 to 0x1A of 16 at p, as bits: min(byte, 0x1A) is the byte
 // itself for those only.
@@ -60,6 +56,10 @@ std::uint64_t LowBytes(const char* p) {
 }
 #endif
 
+// The first CR, LF or Ctrl-Z in [p, end), or end: the scan of every line,
+// so it tests blocks of bytes at a time. Hexadecimal text holds no byte
+// below 0x1B besides its line ends, so one test passes a whole block, and
+// only the rare other low bytes (a tab, say) are looked at one by one.
 const char* FindLineStop(const char* p, const char* end) {
 #if defined(__SSE2__)
   // 64 bytes at a time, more than a line of these formats mostly holds
