@@ -359,6 +359,9 @@ def main():
     for name in chosen:
         sections[name]()
     bench.summary()
+    for name in os.listdir(args.data):  # the inputs stay for the next run
+        if name.startswith(("out-", "callgrind-")) or name in ("result.txt", "stderr.txt"):
+            os.remove(os.path.join(args.data, name))
     sys.exit(1 if bench.failed else 0)
 
 
