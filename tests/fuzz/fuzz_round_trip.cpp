@@ -74,9 +74,17 @@ std::string BuildImage(FuzzedDataProvider& input, Image& image) {
     const int choice = input.ConsumeIntegralInRange(0, 15);
     if (choice == 3) break;
     if (choice == 0) {  // a jump, also backwards
-      next = addressing == Addressing::Plain     ? input.ConsumeIntegral<std::uint16_t>()
-             : addressing == Addressing::Segment ? input.ConsumeIntegralInRange<std::uint32_t>(0, 0xFFFFF)
-                                                 : input.ConsumeIntegral<std::uint32_t>();
+      if (input.ConsumeBool()) {  // just below a 64 KiB boundary, where records are split
+        const std::uint64_t boundary =
+            std::uint64_t{input.ConsumeIntegralInRange<std::uint32_t>(
+                1, addressing == Addressing::Plain ? 1 : addressing == Addressing::Segment ? 0xF : 0xFFFF)}
+            << 16;
+        next = boundary - input.ConsumeIntegralInRange<std::uint64_t>(0, 40);
+      } else {
+        next = addressing == Addressing::Plain     ? input.ConsumeIntegral<std::uint16_t>()
+               : addressing == Addressing::Segment ? input.ConsumeIntegralInRange<std::uint32_t>(0, 0xFFFFF)
+                                                   : input.ConsumeIntegral<std::uint32_t>();
+      }
       continue;
     }
     if (choice == 1) {  // start addresses hold no data
