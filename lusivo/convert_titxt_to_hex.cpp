@@ -148,13 +148,7 @@ struct LoopState {
 #if defined(__x86_64__) && defined(__GNUC__)
 // Regular data lines are taken in 16-byte blocks with SSSE3 byte shuffles,
 // where the processor has them.
-bool HasPieceBlocks() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3") != 0;
-  }();
-  return has;
-}
+bool HasPieceBlocks() { return ProcessorHasSsse3(); }
 
 // The tables for 16-byte blocks of pieces "AA BB ...". The kind of a byte
 // (1 a digit, 2 a letter A to F or a to f, 4 a blank) is the kind of its

@@ -82,13 +82,7 @@ void PutEightPieces(char* out, const char* data) {
 #if defined(__x86_64__) && defined(__GNUC__)
 // A whole data line is put with SSSE3 byte shuffles where the processor
 // has them.
-bool HasLineShuffles() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3") != 0;
-  }();
-  return has;
-}
+bool HasLineShuffles() { return ProcessorHasSsse3(); }
 
 // Sixteen pieces from 32 characters of data, a whole data line and its
 // last blank, as three blocks of 16 bytes: WriteLine reads the line back in

@@ -28,29 +28,18 @@ void WriteHelpScreen(const ProgramProfile& profile) {
 }
 
 // The two file steps turn any failure into a line of their own.
-bool OpenSource(LineFile& source) {
-  const std::string& name = ParameterText(1);
-  try {
-    OpenForReading(source, name);
-    ConsoleWriteLine(texts::kSourceOpened + name + ">");
-    return true;
-  } catch (const Failure&) {
-  } catch (const std::bad_alloc&) {
-  }
-  ConsoleWriteLine(texts::kSourceFailed + name + "\"");
-  return false;
-}
+using OpenStep = void (*)(LineFile& file, const std::string& name);
 
-bool CreateOutput(LineFile& output) {
-  const std::string& name = ParameterText(2);
+bool FileStep(LineFile& file, OpenStep open, const std::string& name, const char* confirmed,
+              const char* failed) {
   try {
-    CreateForWriting(output, name);
-    ConsoleWriteLine(texts::kOutputCreated + name + ">");
+    open(file, name);
+    ConsoleWriteLine(confirmed + name + ">");
     return true;
   } catch (const Failure&) {
   } catch (const std::bad_alloc&) {
   }
-  ConsoleWriteLine(texts::kOutputFailed + name + "\"");
+  ConsoleWriteLine(failed + name + "\"");
   return false;
 }
 
@@ -69,9 +58,13 @@ int RunSteps(const ProgramProfile& profile) {
     return kExitCompleted;
   }
   LineFile source;
-  if (!OpenSource(source)) return kExitFileStep;
+  if (!FileStep(source, OpenForReading, ParameterText(1), texts::kSourceOpened,
+                texts::kSourceFailed))
+    return kExitFileStep;
   LineFile output;
-  if (!CreateOutput(output)) return kExitFileStep;
+  if (!FileStep(output, CreateForWriting, ParameterText(2), texts::kOutputCreated,
+                texts::kOutputFailed))
+    return kExitFileStep;
   ConversionStats stats;
   profile.Convert(source, output, stats);
   WriteStatistic(stats);

@@ -74,3 +74,14 @@ constexpr HexDigitTable MakeHexDigitTable() {
   return table;
 }
 inline constexpr HexDigitTable kHexDigits = MakeHexDigitTable();
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// Whether this processor has SSSE3, for the byte shuffles of the hot paths.
+inline bool ProcessorHasSsse3() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+  }();
+  return has;
+}
+#endif
