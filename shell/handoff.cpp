@@ -12,12 +12,14 @@ void HandOffToProgrammer() {
   ConsoleWriteLine(texts::kProgrammerShown + tail);
   ConsoleWriteLine("");
 
-  // The programmer gets an argument vector, never a shell's command line:
-  // file names and parameters are passed as they are and never run.
+  // The programmer's command line never passes through a shell: file names
+  // and parameters are passed as they are and never run. Where programs
+  // take an argument vector, the tail is split at its blanks.
+  const std::string command = texts::kProgrammerName + (" " + tail);
   std::vector<std::string> arguments{texts::kProgrammerName};
   for (std::string& word : SplitAtBlanks(tail)) arguments.push_back(std::move(word));
   FlushConsole();  // its output must not overtake ours
-  switch (PlatformStartProgram(arguments)) {
+  switch (PlatformStartProgram(command, arguments)) {
     case kErrorBadFormat: ConsoleWriteLine(texts::kNotExecutable); break;
     case kErrorFileNotFound: ConsoleWriteLine(texts::kProgrammerNotFound); break;
     case kErrorPathNotFound: ConsoleWriteLine(texts::kFolderNotFound); break;

@@ -53,8 +53,10 @@ std::string PlatformModuleName();
 // A code address as an offset within the program, the same on every run.
 std::uint32_t PlatformCodeOffset(const void* address);
 
-// Starts a program found by its bare name, with these arguments (the first
-// is the program's name), without waiting for it. The result follows the
-// Windows program start: 2 not found, 3 folder not found, 11 not
-// executable, above 31 started.
-unsigned PlatformStartProgram(const std::vector<std::string>& arguments);
+// Starts a program found by its bare name, without waiting for it. The
+// command is its command line as one text (the program's name, a blank and
+// its tail), the arguments are the same split into words (the first is the
+// program's name); each system passes on the form it takes. The result
+// follows the Windows program start: 2 not found, 3 folder not found,
+// 11 not executable, above 31 started.
+unsigned PlatformStartProgram(const std::string& command, const std::vector<std::string>& arguments);

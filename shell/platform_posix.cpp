@@ -188,7 +188,7 @@ std::uint32_t PlatformCodeOffset(const void* address) {
                                     reinterpret_cast<std::uintptr_t>(&__executable_start));
 }
 
-unsigned PlatformStartProgram(const std::vector<std::string>& arguments) {
+unsigned PlatformStartProgram(const std::string&, const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
