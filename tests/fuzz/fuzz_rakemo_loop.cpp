@@ -28,15 +28,7 @@ void CheckLines(const std::string& output) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const std::string_view source(reinterpret_cast<const char*>(data) + 2, size - 2);
-  const LoopRun small = RunLoop(ConvertHexToTiTxt, source, BufferSize(data[0]), BufferSize(data[1]));
-  const LoopRun usual =
-      RunLoop(ConvertHexToTiTxt, source, 64 * 1024, 64 * 1024);
-
-  FUZZ_CHECK(small.failed == usual.failed);
-  FUZZ_CHECK(small.message == usual.message);
-  FUZZ_CHECK(small.output == usual.output);
-  FUZZ_CHECK(small.bytes == usual.bytes && small.ranges == usual.ranges);
+  const LoopRun usual = RunWithBothBufferSizes(ConvertHexToTiTxt, data, size);
 
   CheckLines(usual.output);
   if (usual.failed) {

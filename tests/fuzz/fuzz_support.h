@@ -91,6 +91,21 @@ inline LoopRun RunLoop(ConversionLoop loop, std::string_view source_bytes,
   return run;
 }
 
+// Runs a loop on the fuzz input (its first two bytes choose the buffer
+// sizes) with those buffers and with the usual ones: the two runs must
+// agree in every respect. Gives the usual run; size is at least 2.
+inline LoopRun RunWithBothBufferSizes(ConversionLoop loop, const std::uint8_t* data,
+                                      std::size_t size) {
+  const std::string_view source(reinterpret_cast<const char*>(data) + 2, size - 2);
+  const LoopRun small = RunLoop(loop, source, BufferSize(data[0]), BufferSize(data[1]));
+  LoopRun usual = RunLoop(loop, source, 64 * 1024, 64 * 1024);
+  FUZZ_CHECK(small.failed == usual.failed);
+  FUZZ_CHECK(small.message == usual.message);
+  FUZZ_CHECK(small.output == usual.output);
+  FUZZ_CHECK(small.bytes == usual.bytes && small.ranges == usual.ranges);
+  return usual;
+}
+
 // The message of EConvertError for an offending byte (none for an empty
 // field), in Windows-1252.
 inline std::string NotAnIntegerMessage(std::string_view offending) {
