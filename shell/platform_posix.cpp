@@ -125,6 +125,8 @@ int PlatformCreateForWriting(const std::string& name, FileHandle* handle) {
   return 0;
 }
 
+void PlatformDiscardNewOutput() {}
+
 int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got) {
   ssize_t n;
   do n = read(handle, data, size);

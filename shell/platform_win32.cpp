@@ -69,6 +69,8 @@ int PlatformCreateForWriting(const std::string& name, FileHandle* handle) {
   return 0;
 }
 
+void PlatformDiscardNewOutput() {}
+
 int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got) {
   *got = 0;
   DWORD read = 0;

@@ -12,7 +12,7 @@
 #include "shell/text.h"
 
 // What a conversion loop counts and the run prints. Both counters are 32-bit
-// and wrap like the counters of the original tools.
+// signed and wrap on overflow, so a huge image prints a negative count.
 struct ConversionStats {
   std::int32_t BytesConverted = 0;
   std::int32_t AddressRanges = 0;
