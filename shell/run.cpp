@@ -63,8 +63,10 @@ int RunSteps(const ProgramProfile& profile) {
     return kExitFileStep;
   LineFile output;
   if (!FileStep(output, CreateForWriting, ParameterText(2), texts::kOutputCreated,
-                texts::kOutputFailed))
+                texts::kOutputFailed)) {
+    PlatformDiscardNewOutput();  // a failed output step leaves no file behind
     return kExitFileStep;
+  }
   ConversionStats stats;
   profile.Convert(source, output, stats);
   WriteStatistic(stats);
@@ -112,6 +114,9 @@ bool HasSwitch(char letter) {
 void WaitForEnter() { ConsoleReadLine(); }
 
 int FatalErrorReport(const Failure& failure) {
+  // Before its completion the run created no output: a new file written
+  // aside goes, and an existing output keeps its content.
+  PlatformDiscardNewOutput();
   std::string report = "Exception ";
   report += failure.KindName();
   report += " in Modul ";

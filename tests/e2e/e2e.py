@@ -69,15 +69,6 @@ class FifoOut:
 
 # ---- What a case expects of a file after the run ----
 
-@dataclasses.dataclass(frozen=True)
-class Lines:
-    """A run ended by a failure: the file holds some leading whole lines of
-    these bytes (how many reached the file is the program's choice), and no
-    line that the program must not write."""
-    data: bytes
-    may_be_absent: bool = False
-
-
 ABSENT = None  # the file must not exist after the run
 
 
@@ -284,10 +275,6 @@ def describe(what, actual, expected):
             f"    expected:\n{hex_dump(expected, max(0, at - 16))}")
 
 
-def whole_leading_lines(actual, allowed):
-    return allowed.startswith(actual) and (actual == b"" or actual.endswith(b"\r\n"))
-
-
 def check_folder(folder, case, threads):
     """Every file of the case is as expected; a file the case did not name
     must not be there."""
@@ -321,17 +308,12 @@ def check_folder(folder, case, threads):
             if not stat.S_ISFIFO(os.lstat(path).st_mode):
                 problems.append(f"{name} is no longer a FIFO")
             continue
-        if isinstance(want, Lines) and want.may_be_absent and not os.path.lexists(path):
-            continue
         if not os.path.isfile(path):
             problems.append(f"{name} is missing")
             continue
         with open(path, "rb") as f:
             got = f.read()
-        if isinstance(want, Lines):
-            if not whole_leading_lines(got, want.data):
-                problems.append(describe(f"{name} (leading lines only)", got, want.data))
-        elif got != want:
+        if got != want:
             problems.append(describe(name, got, want))
     for name in present:
         if name not in expected and not any(p.startswith(name + os.sep) for p in expected):

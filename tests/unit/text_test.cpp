@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <string_view>
@@ -326,12 +327,33 @@ TEST(WriteLine, CloseWritesOutWhatTheBufferHolds) {
   TempDir dir;
   const std::string path = dir.Write("output", "an older and longer content\r\n");
   LineFile file;
-  CreateForWriting(file, path);  // an existing file is emptied
+  CreateForWriting(file, path);
   WriteLine(file, "@C000");
   WriteLine(file, "q");
+  // Until the close the existing file keeps its content.
+  EXPECT_EQ(ReadFileBytes(path), "an older and longer content\r\n");
   CloseLineFile(file);
   EXPECT_EQ(file.mode, FileMode::Closed);
   EXPECT_EQ(ReadFileBytes(path), "@C000\r\nq\r\n");
+}
+
+TEST(WriteLine, DiscardedOutputLeavesNoTrace) {
+  // A run that fails never closes its output: it discards it.
+  TempDir dir;
+  const std::string existing = dir.Write("existing.txt", "keep\r\n");
+  for (const std::string& name : {existing, dir.Path("new.txt")}) {
+    LineFile file;
+    CreateForWriting(file, name);
+    for (int i = 0; i < 40000; ++i) WriteLine(file, "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
+    PlatformDiscardNewOutput();
+    PlatformClose(file.handle);
+  }
+  EXPECT_EQ(ReadFileBytes(existing), "keep\r\n");
+  struct stat info;
+  EXPECT_NE(stat(dir.Path("new.txt").c_str(), &info), 0);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"existing.txt"});
 }
 
 TEST(WriteLine, FullDeviceFailsWithCode112) {
