@@ -18,6 +18,8 @@ install(TARGETS rakemo lusivo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES man/rakemo.1 man/lusivo.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES README.md DESTINATION "${RAKEMO_DOCDIR}")
 install(FILES examples/blink.hex examples/blink.txt DESTINATION "${RAKEMO_DOCDIR}/examples")
+# The programmer for -p on Linux, an example to copy onto PATH, not a program of its own.
+install(PROGRAMS examples/bsldemo DESTINATION "${RAKEMO_DOCDIR}/examples")
 
 # ---- Debian package ----
 set(CPACK_GENERATOR "DEB")

@@ -29,6 +29,9 @@ for file in share/man/man1/rakemo.1 share/man/man1/lusivo.1 \
   [ -f "$prefix/$file" ] || fail "cmake --install: no file $file"
 done
 cmp README.md "$prefix/share/doc/rakemo-lusivo/README.md"
+[ -x "$prefix/share/doc/rakemo-lusivo/examples/bsldemo" ] || fail "cmake --install: no executable examples/bsldemo"
+cmp examples/bsldemo "$prefix/share/doc/rakemo-lusivo/examples/bsldemo"
+[ ! -e "$prefix/bin/bsldemo" ] || fail "cmake --install: bsldemo belongs to the examples, not to bin/"
 echo "cmake --install lays out bin/, share/man/man1/ and share/doc/"
 
 # --- The Debian package ---
@@ -66,6 +69,8 @@ for file in rakemo lusivo; do [ -x "$bin/$file" ] || fail "package holds no $fil
 cmp examples/blink.hex "$doc/examples/blink.hex"
 cmp examples/blink.txt "$doc/examples/blink.txt"
 cmp README.md "$doc/README.md"
+[ -x "$doc/examples/bsldemo" ] || fail "package holds no executable examples/bsldemo"
+cmp examples/bsldemo "$doc/examples/bsldemo"
 
 work="$scratch/work"
 mkdir "$work"
@@ -105,3 +110,19 @@ for page in rakemo lusivo; do
   grep -q "^NAME" "$work/$page.man" || fail "man -l $page.1 shows no NAME section"
 done
 echo "installed rakemo and lusivo convert the bundled example; man -l opens both pages"
+
+# --- -p on Linux: the packaged bsldemo on PATH, mspdebug's simulator ---
+# As the README says: the adapter on PATH, BSLDEMO_DRIVER=sim, then rakemo
+# with -p. The pipe is read to its end, after the adapter has ended too.
+if command -v mspdebug >/dev/null; then
+  mkdir "$work/bin"
+  ln -s "$doc/examples/bsldemo" "$work/bin/bsldemo"
+  (cd "$work" && PATH="$work/bin:$PATH" BSLDEMO_DRIVER=sim \
+    "$bin/rakemo" "$doc/examples/blink.hex" blink.txt -p "-cCOM1 +ecpvr" </dev/null 2>&1 | cat >"$work/p.out") \
+    || fail "installed rakemo -p: exit status $?"
+  [ "$(grep -c '^Done, 30 bytes total' "$work/p.out")" -eq 3 ] \
+    || fail "packaged bsldemo: mspdebug did not check, write and verify blink's 30 bytes:"$'\n'"$(cat "$work/p.out")"
+  echo "the packaged bsldemo programs blink into mspdebug's simulator through rakemo -p"
+else
+  echo "60-package: mspdebug is not installed; the packaged bsldemo is not run"
+fi
