@@ -157,13 +157,17 @@ class Adapter(unittest.TestCase):
         self.assertIsNone(self.Arguments(), "mspdebug was started")
 
 
-class Commands(Adapter):
-    """The command line the adapter hands to mspdebug."""
+class StandIn(Adapter):
+    """The stand-in mspdebug first on PATH, and the small image as fw.txt."""
 
     def setUp(self):
         super().setUp()
         self.PutStandIn()
         self.Write("fw.txt", TI_TXT)
+
+
+class Commands(StandIn):
+    """The command line the adapter hands to mspdebug."""
 
     def Programmed(self, words, driver="flash-bsl", **environment):
         result = self.RunAdapter(words + ["fw.txt"], driver, **environment)
@@ -287,13 +291,8 @@ class Commands(Adapter):
                 self.assertIsNone(self.Arguments())
 
 
-class Refusals(Adapter):
+class Refusals(StandIn):
     """Status 2 with one line, and mspdebug never started."""
-
-    def setUp(self):
-        super().setUp()
-        self.PutStandIn()
-        self.Write("fw.txt", TI_TXT)
 
     def testCommandLine(self):
         cases = [
@@ -384,12 +383,8 @@ class Refusals(Adapter):
         self.AssertRefused(result, "mspdebug nicht gefunden")
 
 
-class Accepted(Adapter):
+class Accepted(StandIn):
     """Images the check lets through, as rakemo, lusivo and others write them."""
-
-    def setUp(self):
-        super().setUp()
-        self.PutStandIn()
 
     def testImages(self):
         cases = [
