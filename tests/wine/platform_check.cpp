@@ -1,12 +1,13 @@
 // Checks of the Windows platform layer on a real Win32 system (wine in CI):
 // the error codes of the file calls as Windows gives them, the share modes
-// between the source and the output, emptying an output, pipes, character
+// between the source and the output, replacing an output, pipes, character
 // devices, the module name and the program start.
 //
 // Run in an empty folder of its own; prints one line per check and a count.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -107,7 +108,8 @@ void CheckOutputThatIsTheSource() {
 }
 
 void CheckCreatingTheOutput() {
-  // An existing file is emptied, also a hidden one.
+  // An existing file keeps its content until the output is closed, and
+  // then holds the new one; a hidden one stays hidden.
   for (const char* name : {"old.txt", "hidden.txt"}) {
     WriteWholeFile(name, kOld);
     if (std::string_view(name) == "hidden.txt") SetFileAttributesA(name, FILE_ATTRIBUTE_HIDDEN);
@@ -115,9 +117,41 @@ void CheckCreatingTheOutput() {
     CheckCode(PlatformCreateForWriting(name, &output), 0, std::string("output ") + name);
     if (output == kNoHandle) continue;
     CheckCode(PlatformWrite(output, "x\r\n", 3), 0, std::string("write to ") + name);
-    PlatformClose(output);
-    Check(ReadWholeFile(name) == "x\r\n", std::string("an existing ") + name + " is emptied first");
+    Check(ReadWholeFile(name) == kOld, std::string("an existing ") + name + " is unchanged while written");
+    CheckCode(PlatformClose(output), 0, std::string("close ") + name);
+    Check(ReadWholeFile(name) == "x\r\n", std::string("an existing ") + name + " holds the new content");
   }
+  Check((GetFileAttributesA("hidden.txt") & FILE_ATTRIBUTE_HIDDEN) != 0, "hidden.txt is still hidden");
+
+  // A new name takes the new file on the close.
+  FileHandle fresh;
+  CheckCode(PlatformCreateForWriting("fresh.txt", &fresh), 0, "output fresh.txt");
+  PlatformWrite(fresh, "y\r\n", 3);
+  Check(GetFileAttributesA("fresh.txt") == INVALID_FILE_ATTRIBUTES, "fresh.txt does not exist before the close");
+  CheckCode(PlatformClose(fresh), 0, "close fresh.txt");
+  Check(ReadWholeFile("fresh.txt") == "y\r\n", "fresh.txt holds the new content");
+
+  // A discarded output leaves an existing file as it was and no new one.
+  WriteWholeFile("kept.txt", kOld);
+  for (const char* name : {"kept.txt", "never.txt"}) {
+    FileHandle output;
+    CheckCode(PlatformCreateForWriting(name, &output), 0, std::string("output ") + name);
+    PlatformWrite(output, "z\r\n", 3);
+    PlatformDiscardNewOutput();
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(output)));
+  }
+  Check(ReadWholeFile("kept.txt") == kOld, "a discarded output leaves kept.txt as it was");
+  Check(GetFileAttributesA("never.txt") == INVALID_FILE_ATTRIBUTES, "a discarded new output does not exist");
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(".*.*", &found);
+  bool left = false;
+  if (search != INVALID_HANDLE_VALUE) {
+    do left = left || (found.cFileName[0] == '.' && std::string_view(found.cFileName) != "." &&
+                       std::string_view(found.cFileName) != "..");
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  Check(!left, "no new file is left in the folder");
 
   // A refused output is left as it was: here another program reads it and
   // lets others only read it too.

@@ -304,8 +304,7 @@ def command_line_cases():
         Case("a renamed program names itself in the fatal report", r, "konv a.hex b.txt",
              s.files_opened(r, "a.hex", "b.txt") +
              s.fatal_report("Konverter.exe", "EConvertError", s.not_an_integer("z")), 1,
-             files={"a.hex": crlf(":02C0z000AABB00", ":00000001FF")}, outputs={"b.txt": ANY},
-             copy_as="Konverter.exe"),
+             files={"a.hex": crlf(":02C0z000AABB00", ":00000001FF")}, copy_as="Konverter.exe"),
     ]
 
 
@@ -323,6 +322,23 @@ def share_mode_cases():
                       s.output_failed(lu, "a.txt", "A.TXT"), 2, files={"a.txt": TXT_SOURCE}))
     cases.append(Case("output NUL: a device is written, not emptied", r, "rakemo a.hex NUL",
                       rakemo_done("a.hex", "NUL"), 0, files={"a.hex": HEX_SOURCE}))
+    # A regular output is written aside: a failure leaves no trace, a
+    # completed run replaces an existing output or creates a new one.
+    old = b"an older output\r\n"
+    bad = crlf(":02C00000AABBD9", ":02C0z000AABB00", ":00000001FF")
+    failed = s.files_opened(r, "a.hex", "b.txt") + s.fatal_report("rakemo.exe", "EConvertError", s.not_an_integer("z"))
+    cases += [
+        Case("a failed run leaves an existing output as it was, and no new file", r, "rakemo a.hex b.txt",
+             failed, 1, files={"a.hex": bad, "b.txt": old}),
+        Case("a failed run into a new name creates no file", r, "rakemo a.hex b.txt", failed, 1, files={"a.hex": bad}),
+        Case("names swapped: the Intel HEX file stays as it was", r, "rakemo b.txt a.hex",
+             s.files_opened(r, "b.txt", "a.hex") + s.fatal_report("rakemo.exe", "EConvertError", s.not_an_integer(" ")),
+             1, files={"a.hex": HEX_SOURCE, "b.txt": TXT_OUTPUT}),
+        Case("a completed run replaces an existing output", r, "rakemo a.hex b.txt", rakemo_done(), 0,
+             files={"a.hex": HEX_SOURCE, "b.txt": old}, outputs={"b.txt": TXT_OUTPUT}),
+        Case("lusivo: a completed run into a new name", lu, "lusivo a.txt b.hex", lusivo_done(), 0,
+             files={"a.txt": TXT_SOURCE}, outputs={"b.hex": HEX_OUTPUT}),
+    ]
     return cases
 
 
