@@ -369,7 +369,10 @@ int PlatformCreateForWriting(const std::string& name, FileHandle* handle) {
   return 0;
 }
 
-void PlatformDiscardNewOutput() { DiscardNewFile(); }
+void PlatformDiscardNewOutput() {
+  DiscardNewFile();
+  g_new_output.handle = kNoHandle;  // its close puts nothing in place
+}
 
 int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got) {
   ssize_t n;

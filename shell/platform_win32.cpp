@@ -233,7 +233,10 @@ int PlatformCreateForWriting(const std::string& name, FileHandle* handle) {
   return WriteInPlace(file, handle);
 }
 
-void PlatformDiscardNewOutput() { DiscardNewFile(); }
+void PlatformDiscardNewOutput() {
+  DiscardNewFile();
+  g_new_output.handle = INVALID_HANDLE_VALUE;  // its close puts nothing in place
+}
 
 int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got) {
   *got = 0;
