@@ -10,9 +10,11 @@ the folder of its input, except for the cases that overwrite their last
 output on purpose.
 """
 import argparse
+import json
 import os
 import random
 import re
+import shlex
 import shutil
 import statistics
 import subprocess
@@ -284,6 +286,40 @@ class Bench:
                       % (name, mb(case.size), case.best * 1e3, case.median * 1e3, net * 1e3,
                          kib(case.peak), growth / case.size))
 
+    def startup(self):
+        """A small real image, where starting the program is most of the work:
+        hyperfine -N runs each command without a shell, its warm-up runs first."""
+        rounds = self.args.startup_runs
+        source = self.args.startup_image
+        if not os.path.exists(source):
+            source, _ = self.image(72_000)  # about the size of the usual image
+        print("\n== Start-up: %s (%.0f KB), hyperfine -N, %d runs each"
+              % (os.path.basename(source), os.path.getsize(source) / 1e3, rounds))
+        hyperfine = shutil.which("hyperfine")
+        if not hyperfine:
+            print("  skipped: hyperfine not installed (Debian package hyperfine)")
+            self.verdict("rakemo start-up / cp (median)", None, "skipped", "<= 1.00")
+            return
+        commands = [("rakemo", [os.path.join(self.bin, "rakemo"), source, self.path("out-start.txt")]),
+                    ("cp", ["cp", source, self.path("out-start-cp.hex")]),
+                    ("cat", ["cat", source])]
+        if self.srec:
+            commands.append(("srec_cat", [self.srec, source, "-intel", "-o",
+                                          self.path("out-start-srec.txt"), "-ti-txt"]))
+        report = self.path("hyperfine.json")
+        subprocess.run([hyperfine, "-N", "--style", "none", "--warmup", "20", "--runs", str(rounds),
+                        "--export-json", report] + [shlex.join(argv) for _, argv in commands],
+                       check=True, stdout=subprocess.DEVNULL)
+        with open(report) as text:
+            results = json.load(text)["results"]
+        medians = {label: result["median"] for (label, _), result in zip(commands, results)}
+        print("  %-10s %9s %9s %9s" % ("", "min ms", "median ms", "/ cp"))
+        for (label, _), result in zip(commands, results):
+            print("  %-10s %9.2f %9.2f %9.2f" % (label, result["min"] * 1e3, result["median"] * 1e3,
+                                                 result["median"] / medians["cp"]))
+        ratio = medians["rakemo"] / medians["cp"]
+        self.verdict("rakemo start-up / cp (median)", ratio <= 1.0, "%.2f" % ratio, "<= 1.00")
+
     def instructions(self):
         size = self.args.callgrind
         print("\n== Instructions per input byte (valgrind --tool=callgrind), %.4g MB image" % mb(size))
@@ -333,7 +369,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, for development")
     parser.add_argument("--size", type=float, help="image size in MB for the throughput section")
     parser.add_argument("--repeat", type=int, help="rounds per section")
-    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,instructions")
+    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,instructions,startup")
     args = parser.parse_args()
     size = args.size or float(os.environ.get("BENCH_SIZE_MB", 10 if args.quick else 100))
     args.size = int(size * MB)
@@ -341,6 +377,9 @@ def main():
     args.scaling = size_list("0.1,1,10" if args.quick else "1,10,100")
     args.lines = size_list("1,10" if args.quick else "10,100")
     args.callgrind = int((1 if args.quick else 10) * MB)
+    args.startup_runs = 30 if args.quick else 300
+    args.startup_image = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared",
+                                      "corpus", "goodfet-goodfet42-mspgcc.hex")
     os.makedirs(args.data, exist_ok=True)
     global BIN
     BIN = args.bin
@@ -350,7 +389,8 @@ def main():
         time.strftime("%Y-%m-%d %H:%M"), len(os.sched_getaffinity(0)), " ".join(os.uname()[0:3:2]),
         os.getloadavg()[0]))
     sections = {"throughput": bench.comparison, "scaling": bench.scaling,
-                "lines": bench.pathological, "instructions": bench.instructions}
+                "lines": bench.pathological, "instructions": bench.instructions,
+                "startup": bench.startup}
     chosen = args.only.split(",") if args.only else list(sections)
     unknown = [name for name in chosen if name not in sections]
     if unknown:
@@ -360,7 +400,7 @@ def main():
         sections[name]()
     bench.summary()
     for name in os.listdir(args.data):  # the inputs stay for the next run
-        if name.startswith(("out-", "callgrind-")) or name in ("result.txt", "stderr.txt"):
+        if name.startswith(("out-", "callgrind-")) or name in ("result.txt", "stderr.txt", "hyperfine.json"):
             os.remove(os.path.join(args.data, name))
     sys.exit(1 if bench.failed else 0)
 
