@@ -7,11 +7,12 @@ The cases are tables in cases.py; the image checks against srecord and the
 round trip are in images.py.
 
     e2e.py --rakemo PATH --lusivo PATH [--runner "wine64"] [--platform windows]
-           [--corpus DIR] GROUP...
+           [--corpus DIR] [--peer DIR] GROUP...
 
 Groups: rakemo, lusivo, failures, corpus, srec, roundtrip. Exit status 0
 when every case passed, 1 when one failed, 77 when nothing could be run
-(a tool or the corpus is missing).
+(a tool or the corpus is missing). The corpus group also takes the images
+of other projects in --peer.
 """
 
 import argparse
@@ -94,6 +95,7 @@ class Context:
         self.runner = shlex.split(options.runner) if options.runner else []
         self.windows = options.platform == "windows"
         self.corpus = options.corpus
+        self.peer = options.peer
         self.passed = 0
         self.failed = 0
         self.skipped = 0
@@ -384,6 +386,7 @@ def main():
     parser.add_argument("--runner", default="", help='prefix for each run, e.g. "wine64"')
     parser.add_argument("--platform", choices=["posix", "windows"], default="posix")
     parser.add_argument("--corpus", default=os.path.join(HERE, "..", "..", "..", "shared", "corpus"))
+    parser.add_argument("--peer", default=os.path.join(HERE, "..", "..", "..", "shared", "peer"))
     parser.add_argument("group", nargs="+", choices=sorted(groups()))
     options = parser.parse_args()
     ctx = Context(options)

@@ -1,4 +1,5 @@
-"""Whole firmware images: the real ones of the corpus, generated ones
+"""Whole firmware images: the real ones of the corpus and of other projects
+(the shared peer folder), generated ones
 cross-checked with srecord's srec_cmp, and the round trip through both
 programs.
 
@@ -281,11 +282,12 @@ def titxt_counts(text):
 
 
 def corpus_group(ctx):
+    if not have_srec_cmp(ctx, "corpus"):
+        return
+    peer_images(ctx)
     corpus = os.path.abspath(ctx.corpus)
     if not os.path.isdir(corpus):
         ctx.skip("corpus", f"no corpus folder at {corpus}")
-        return
-    if not have_srec_cmp(ctx, "corpus"):
         return
     names = sorted(os.listdir(corpus))
     for name in names:
@@ -326,6 +328,102 @@ def corpus_group(ctx):
                     srec_cmp("from-titxt.hex", "-intel", intel, "-intel", folder) +
                     srec_cmp("from-intel.txt", "-ti-txt", titxt, "-ti-txt", folder))
         report(ctx, "corpus otp-ccs pair converted each way agrees", in_folder(each_way))
+
+
+# ---- Shared images of other projects ----
+
+# Files whose conversion is expected to differ from what srec_cat reads,
+# each for a reading of ours; a case fails once they agree, so the entry can go.
+PEER_DIFFERENT = {
+    "srecord-t0111a-in.txt": 'ends in "Q": only a lower-case "q" ends the image, "Q" is a data line',
+    "srecord-t0021a-in.hex": "a type 02 record running over offset 0xFFFF is not wrapped in its segment",
+}
+
+# By extension: the program that converts the file, the formats for srecord
+# of the source and of the output, and the program that converts it back.
+PEER_DIRECTIONS = {
+    ".hex": ("rakemo", "-intel", "-ti-txt", "lusivo"),
+    ".txt": ("lusivo", "-ti-txt", "-intel", "rakemo"),
+}
+
+
+def srec_cat_reads(path, source_format):
+    done = subprocess.run(["srec_cat", path, source_format, "-o", "/dev/null"],
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=e2e.TIMEOUT)
+    return done.returncode == 0
+
+
+def file_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def peer_converted(ctx, path, direction):
+    """Converted, the same image as srec_cat reads; and back again."""
+    program, source_format, output_format, back = direction
+    output, again = "out" + output_format, "back" + source_format
+
+    def body(folder):
+        problems = []
+        if convert(ctx, program, path, output, folder)[1] != 0:
+            problems.append(f"{program} failed")
+        problems += srec_cmp(path, source_format, output, output_format, folder)
+        if convert(ctx, back, output, again, folder)[1] != 0:
+            problems.append(f"{back} failed on the way back")
+        return problems + srec_cmp(path, source_format, again, source_format, folder)
+    return in_folder(body)
+
+
+def peer_different(ctx, path, direction):
+    program, source_format, output_format, _ = direction
+
+    def body(folder):
+        problems = []
+        if convert(ctx, program, path, "out", folder)[1] != 0:
+            problems.append(f"{program} failed")
+        if not srec_cmp(path, source_format, "out", output_format, folder):
+            problems.append("srec_cmp finds the same image: drop the file from PEER_DIFFERENT")
+        return problems
+    return in_folder(body)
+
+
+def peer_refused(ctx, path, direction):
+    """A file srec_cat refuses: converted or reported, never a signal, and
+    the source is only read."""
+    program = direction[0]
+    before = file_bytes(path)
+
+    def body(folder):
+        problems = []
+        status = convert(ctx, program, path, "out", folder)[1]
+        if status < 0:
+            problems.append(f"{program} ended by signal {-status}")
+        elif status not in (0, 1):
+            problems.append(f"{program} ended with status {status}")
+        if file_bytes(path) != before:
+            problems.append("the source changed")
+        return problems
+    return in_folder(body)
+
+
+def peer_images(ctx):
+    peer = os.path.abspath(ctx.peer)
+    if not os.path.isdir(peer):
+        ctx.skip("peer", f"no folder of shared images at {peer}")
+        return
+    for name in sorted(os.listdir(peer)):
+        direction = PEER_DIRECTIONS.get(os.path.splitext(name)[1])
+        if not direction:
+            continue
+        path = os.path.join(peer, name)
+        if name in PEER_DIFFERENT:
+            report(ctx, f"peer {name} differs from srec_cat's reading: {PEER_DIFFERENT[name]}",
+                   peer_different(ctx, path, direction))
+        elif srec_cat_reads(path, direction[1]):
+            report(ctx, f"peer {name} through {direction[0]} and back", peer_converted(ctx, path, direction))
+        else:
+            report(ctx, f"peer {name}, refused by srec_cat: status 0 or 1, source unchanged",
+                   peer_refused(ctx, path, direction))
 
 
 # ---- Cross-check with srec_cmp on generated images ----
