@@ -1,8 +1,9 @@
 # Install rules and the Debian package of rakemo and lusivo.
 #
 #   cmake --install <build> --prefix <dir>   programs into <dir>/bin, manual
-#                                            pages into <dir>/share/man/man1,
-#                                            README and example into
+#     [--strip]                              pages into <dir>/share/man/man1,
+#                                            README, copyright, changelog and
+#                                            example into
 #                                            <dir>/share/doc/rakemo-lusivo
 #   cpack --config <build>/CPackConfig.cmake a .deb installing under /usr
 
@@ -15,8 +16,34 @@ set(RAKEMO_PACKAGE_MAINTAINER "rakemo and lusivo developers <rakemo-lusivo@examp
 set(RAKEMO_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/${RAKEMO_PACKAGE_NAME}")
 
 install(TARGETS rakemo lusivo RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-install(FILES man/rakemo.1 man/lusivo.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-install(FILES README.md DESTINATION "${RAKEMO_DOCDIR}")
+install(FILES README.md packaging/copyright DESTINATION "${RAKEMO_DOCDIR}")
+
+# Manual pages and the changelog are installed compressed, as Debian wants
+# them: gzip -9n keeps no name or time stamp, so the same text gives the same
+# bytes on every build.
+find_program(RAKEMO_GZIP gzip)
+if(RAKEMO_GZIP)
+  set(RAKEMO_COMPRESSED "")
+  foreach(source man/rakemo.1 man/lusivo.1 packaging/changelog)
+    get_filename_component(name "${source}" NAME)
+    set(compressed "${CMAKE_CURRENT_BINARY_DIR}/compressed/${name}.gz")
+    add_custom_command(OUTPUT "${compressed}"
+      COMMAND "${RAKEMO_GZIP}" -9n -c "${CMAKE_CURRENT_SOURCE_DIR}/${source}" > "${compressed}"
+      DEPENDS "${source}"
+      COMMENT "Compressing ${source}")
+    list(APPEND RAKEMO_COMPRESSED "${compressed}")
+  endforeach()
+  file(MAKE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}/compressed")
+  add_custom_target(compressed_docs ALL DEPENDS ${RAKEMO_COMPRESSED})
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/compressed/rakemo.1.gz"
+                "${CMAKE_CURRENT_BINARY_DIR}/compressed/lusivo.1.gz"
+          DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  install(FILES "${CMAKE_CURRENT_BINARY_DIR}/compressed/changelog.gz" DESTINATION "${RAKEMO_DOCDIR}")
+else()
+  message(STATUS "gzip not found: manual pages and changelog are installed uncompressed")
+  install(FILES man/rakemo.1 man/lusivo.1 DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  install(FILES packaging/changelog DESTINATION "${RAKEMO_DOCDIR}")
+endif()
 install(FILES examples/blink.hex examples/blink.txt DESTINATION "${RAKEMO_DOCDIR}/examples")
 # The programmer for -p on Linux, an example to copy onto PATH, not a program of its own.
 install(PROGRAMS examples/bsldemo DESTINATION "${RAKEMO_DOCDIR}/examples")
@@ -44,10 +71,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The dependencies are read off the programs themselves where
 # dpkg-shlibdeps (package dpkg-dev) is there; the fixed list names the same
-# libraries without versions.
+# libraries without versions: the C library alone where the C++ runtime is
+# linked in (CONVERTER_LINK_OPTIONS).
 find_program(RAKEMO_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(RAKEMO_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+elseif(CONVERTER_LINK_OPTIONS)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
 endif()

@@ -10,3 +10,7 @@ fi
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2
+# Shipped without a symbol table.
+for program in rakemo lusivo; do
+  file "$build/$program.exe" | grep -q 'stripped' || { echo "$program.exe is not stripped" >&2; exit 1; }
+done

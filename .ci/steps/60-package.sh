@@ -1,6 +1,7 @@
 # Manual pages, install rules and the Debian package: the pages render
-# without a warning, `cmake --install` lays out a prefix, the .deb installs,
-# and the installed programs convert the bundled example both ways.
+# without a warning, `cmake --install` lays out a prefix, lintian accepts the
+# .deb, it installs, and the installed programs convert the bundled example
+# both ways.
 set -euo pipefail
 
 scratch=$(mktemp -d)
@@ -24,15 +25,30 @@ cmake --install build-pkg --prefix "$prefix"
 for file in bin/rakemo bin/lusivo; do
   [ -x "$prefix/$file" ] || fail "cmake --install: no program $file"
 done
-for file in share/man/man1/rakemo.1 share/man/man1/lusivo.1 \
-            share/doc/rakemo-lusivo/README.md; do
+for file in share/man/man1/rakemo.1.gz share/man/man1/lusivo.1.gz \
+            share/doc/rakemo-lusivo/README.md share/doc/rakemo-lusivo/copyright \
+            share/doc/rakemo-lusivo/changelog.gz; do
   [ -f "$prefix/$file" ] || fail "cmake --install: no file $file"
 done
 cmp README.md "$prefix/share/doc/rakemo-lusivo/README.md"
 [ -x "$prefix/share/doc/rakemo-lusivo/examples/bsldemo" ] || fail "cmake --install: no executable examples/bsldemo"
 cmp examples/bsldemo "$prefix/share/doc/rakemo-lusivo/examples/bsldemo"
 [ ! -e "$prefix/bin/bsldemo" ] || fail "cmake --install: bsldemo belongs to the examples, not to bin/"
+cmp packaging/copyright "$prefix/share/doc/rakemo-lusivo/copyright"
+# Compressed with -9n: no name and no time stamp in the gzip header, the same
+# bytes on every build.
+for page in rakemo lusivo; do
+  gzip -dc "$prefix/share/man/man1/$page.1.gz" | cmp - "man/$page.1" || fail "$page.1.gz is not man/$page.1"
+  gzip -9n -c "man/$page.1" | cmp - "$prefix/share/man/man1/$page.1.gz" || fail "$page.1.gz not made by gzip -9n"
+done
+gzip -dc "$prefix/share/doc/rakemo-lusivo/changelog.gz" | cmp - packaging/changelog
 echo "cmake --install lays out bin/, share/man/man1/ and share/doc/"
+
+# --- cmake --install --strip leaves no symbol table ---
+cmake --install build-pkg --prefix "$scratch/stripped" --strip >/dev/null
+for program in rakemo lusivo; do
+  file "$scratch/stripped/bin/$program" | grep -q ', stripped' || fail "--strip: $program keeps its symbols"
+done
 
 # --- The Debian package ---
 rm -rf build-pkg/package
@@ -42,8 +58,15 @@ debs=(build-pkg/package/rakemo-lusivo_*.deb)
 deb=${debs[0]}
 dpkg-deb --info "$deb"
 [ "$(dpkg-deb --field "$deb" Package)" = rakemo-lusivo ] || fail "wrong package name"
-dpkg-deb --field "$deb" Depends | grep -q 'libc6' || fail "no dependency on libc6"
+# The C++ runtime is linked in: the C library is the only dependency left.
+depends=$(dpkg-deb --field "$deb" Depends)
+echo "$depends" | grep -q 'libc6' || fail "no dependency on libc6"
+! echo "$depends" | grep -q -e 'libstdc++' -e 'libgcc' || fail "a dependency on the C++ runtime: $depends"
 dpkg-deb --contents "$deb"
+
+# lintian: no error and no warning (its note about running as root is none).
+lintian --fail-on error,warning "$deb" || fail "lintian finds errors or warnings in $deb"
+echo "lintian accepts $deb"
 
 # dpkg -i into a scratch root whose package database is this machine's, so
 # the dependencies are checked against what is installed here; the machine's
@@ -65,7 +88,10 @@ root="$scratch/root"
 dpkg -x "$deb" "$root"
 bin="$root/usr/bin"
 doc="$root/usr/share/doc/rakemo-lusivo"
-for file in rakemo lusivo; do [ -x "$bin/$file" ] || fail "package holds no $file"; done
+for file in rakemo lusivo; do
+  [ -x "$bin/$file" ] || fail "package holds no $file"
+  file "$bin/$file" | grep -q ', stripped' || fail "packaged $file is not stripped"
+done
 cmp examples/blink.hex "$doc/examples/blink.hex"
 cmp examples/blink.txt "$doc/examples/blink.txt"
 cmp README.md "$doc/README.md"
@@ -104,10 +130,10 @@ cmp examples/blink.txt "$work/again.txt" || fail "round trip differs from exampl
 
 # The installed manual pages open with man -l.
 for page in rakemo lusivo; do
-  MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1" </dev/null >"$work/$page.man" 2>"$work/$page.err" \
-    || fail "man -l $page.1 failed"
-  [ ! -s "$work/$page.err" ] || fail "man -l $page.1: $(cat "$work/$page.err")"
-  grep -q "^NAME" "$work/$page.man" || fail "man -l $page.1 shows no NAME section"
+  MANWIDTH=80 man -l "$root/usr/share/man/man1/$page.1.gz" </dev/null >"$work/$page.man" 2>"$work/$page.err" \
+    || fail "man -l $page.1.gz failed"
+  [ ! -s "$work/$page.err" ] || fail "man -l $page.1.gz: $(cat "$work/$page.err")"
+  grep -q "^NAME" "$work/$page.man" || fail "man -l $page.1.gz shows no NAME section"
 done
 echo "installed rakemo and lusivo convert the bundled example; man -l opens both pages"
 
