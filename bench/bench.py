@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Throughput and memory of rakemo and lusivo against dd and srec_cat.
+"""Throughput, memory and start-up of rakemo and lusivo against dd, cp and srec_cat.
 
 Started by bench/run, which builds the programs and the measure wrapper
 first. Every command is started through the wrapper (bench/measure.c),
@@ -309,7 +309,7 @@ class Bench:
         report = self.path("hyperfine.json")
         subprocess.run([hyperfine, "-N", "--style", "none", "--warmup", "20", "--runs", str(rounds),
                         "--export-json", report] + [shlex.join(argv) for _, argv in commands],
-                       check=True, stdout=subprocess.DEVNULL)
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         with open(report) as text:
             results = json.load(text)["results"]
         medians = {label: result["median"] for (label, _), result in zip(commands, results)}
