@@ -10,4 +10,5 @@ as_root=""
 [ "$(id -u)" -eq 0 ] || as_root=sudo
 $as_root env DEBIAN_FRONTEND=noninteractive apt-get update
 # shellcheck disable=SC2086  # the list is split into its words on purpose
-$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages "$@"
+$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+  -o DPkg::Lock::Timeout=300 $packages "$@"
