@@ -38,8 +38,9 @@ int PlatformOpenForReading(const std::string& name, FileHandle* handle);
 // not to be a file open for reading, and only if it is a regular file.
 int PlatformCreateForWriting(const std::string& name, FileHandle* handle);
 // Removes an output file that is being written aside and not yet in place,
-// if there is one. It allocates nothing and may be called from a signal
-// handler or when memory has run out.
+// if there is one. It allocates nothing and may be called when memory has
+// run out. On Windows it also closes the new file's handle, since an open
+// file is removed only once its last handle is closed.
 void PlatformDiscardNewOutput();
 // Reads up to size bytes; *got 0 means the end of the data.
 int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got);

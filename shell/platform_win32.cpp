@@ -233,9 +233,12 @@ int PlatformCreateForWriting(const std::string& name, FileHandle* handle) {
   return WriteInPlace(file, handle);
 }
 
+// The new file is closed first: an open file is removed only when its last
+// handle is closed, which would otherwise wait for the end of the process.
 void PlatformDiscardNewOutput() {
+  if (g_new_output.handle != INVALID_HANDLE_VALUE) CloseHandle(g_new_output.handle);
+  g_new_output.handle = INVALID_HANDLE_VALUE;
   DiscardNewFile();
-  g_new_output.handle = INVALID_HANDLE_VALUE;  // its close puts nothing in place
 }
 
 int PlatformRead(FileHandle handle, char* data, std::size_t size, std::size_t* got) {
