@@ -7,7 +7,7 @@
 #include <string_view>
 
 struct Failure {
-  std::string message;     // Windows-1252 bytes
+  std::string message;     // Windows-1252 bytes, UTF-8 for a console that takes it
   std::uint32_t site = 0;  // where it was raised, as an offset in the program
   virtual ~Failure() = default;
   virtual const char* KindName() const = 0;

@@ -9,7 +9,7 @@ void HandOffToProgrammer() {
   if (!HasSwitch('p')) return;
   ConsoleWriteLine(texts::kProgrammerStarting);
   const std::string tail = ParameterText(ParameterCount()) + " " + ParameterText(2);
-  ConsoleWriteLine(texts::kProgrammerShown + tail);
+  ConsoleWriteLine(texts::kProgrammerShown, tail, "");
   ConsoleWriteLine("");
 
   // The programmer's command line never passes through a shell: file names

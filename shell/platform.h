@@ -28,8 +28,14 @@ enum WinError : int {
 };
 
 // Called once at the start of a run: broken pipes and file size limits
-// become write failures instead of signals.
+// become write failures instead of signals, and the console's character
+// set is looked at.
 void PlatformStart();
+// Whether the programs' own texts are to reach the console in UTF-8:
+// standard output is a terminal whose character set is UTF-8. Decided once
+// by PlatformStart; false before it, and always on Windows, whose console
+// shows the code pages the texts are held in.
+bool PlatformConsoleTakesUtf8();
 
 // Opens an existing file for reading. A folder is refused. While it is
 // open, the same file cannot be opened for writing by this process.

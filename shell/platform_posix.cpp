@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <climits>
+#include <clocale>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <spawn.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -291,6 +294,21 @@ int WriteInPlace(int fd, const struct stat& info, FileHandle* handle) {
   return 0;
 }
 
+bool g_console_takes_utf8 = false;
+
+// The locale is asked only on a terminal, and only for its character set:
+// LC_CTYPE goes back to "C" at once, so nothing else of the locale changes
+// what the programs do. A locale that cannot be set is no UTF-8.
+bool TerminalTakesUtf8() {
+  if (isatty(STDOUT_FILENO) != 1) return false;
+  if (setlocale(LC_CTYPE, "") == nullptr) return false;
+  const char* codeset = nl_langinfo(CODESET);
+  const bool utf8 =
+      codeset != nullptr && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
+  setlocale(LC_CTYPE, "C");
+  return utf8;
+}
+
 }  // namespace
 
 void PlatformStart() {
@@ -298,7 +316,10 @@ void PlatformStart() {
   signal(SIGXFSZ, SIG_IGN);
   TakeConsoleIdentities();
   CatchInterruptions();
+  g_console_takes_utf8 = TerminalTakesUtf8();
 }
+
+bool PlatformConsoleTakesUtf8() { return g_console_takes_utf8; }
 
 int PlatformOpenForReading(const std::string& name, FileHandle* handle) {
   *handle = kNoHandle;

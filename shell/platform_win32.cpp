@@ -188,6 +188,8 @@ void PlatformStart() {
   SetConsoleCtrlHandler(RemoveNewFileOnInterruption, TRUE);
 }
 
+bool PlatformConsoleTakesUtf8() { return false; }
+
 // Others may only read the source while it is open: so the output step
 // cannot empty it, whatever name leads to it (code 32).
 int PlatformOpenForReading(const std::string& name, FileHandle* handle) {

@@ -34,12 +34,12 @@ bool FileStep(LineFile& file, OpenStep open, const std::string& name, const char
               const char* failed) {
   try {
     open(file, name);
-    ConsoleWriteLine(confirmed + name + ">");
+    ConsoleWriteLine(confirmed, name, ">");
     return true;
   } catch (const Failure&) {
   } catch (const std::bad_alloc&) {
   }
-  ConsoleWriteLine(failed + name + "\"");
+  ConsoleWriteLine(failed, name, "\"");
   return false;
 }
 
@@ -128,7 +128,7 @@ int FatalErrorReport(const Failure& failure) {
   if (!failure.message.empty() && failure.message.back() != '.') report += '.';
   // When standard output itself fails, the report cannot reach anyone.
   try {
-    ConsoleWriteLine(report);
+    ConsoleWriteLineAsIs(report);
     FlushConsole();
   } catch (const Failure&) {
   } catch (const std::bad_alloc&) {

@@ -10,6 +10,7 @@
 #endif
 
 #include "shell/texts.h"
+#include "shell/utf8.h"
 
 namespace {
 
@@ -219,6 +220,37 @@ LineFile& StandardOutput() {
   return g_standard_output;
 }
 
+void PutText(LineFile& file, std::string_view text) {
+  if (!text.empty()) PutInPieces(file, text.data(), text.size());
+}
+
+// Own text in UTF-8, translated a piece at a time on the stack: it takes no
+// memory, so the console can be written when memory has run out.
+void PutInUtf8(LineFile& file, std::string_view text, CodePage page) {
+  char piece[256];
+  std::size_t used = 0;
+  for (const char c : text) {
+    if (used + kLongestUtf8Form > sizeof piece) {
+      PutInPieces(file, piece, used);
+      used = 0;
+    }
+    used += Utf8Form(page, static_cast<unsigned char>(c), piece + used);
+  }
+  if (used > 0) PutInPieces(file, piece, used);
+}
+
+void PutOwnText(LineFile& console, std::string_view text) {
+  if (PlatformConsoleTakesUtf8())
+    PutInUtf8(console, text, CodePage::Cp850);
+  else
+    PutText(console, text);
+}
+
+void EndConsoleLine(LineFile& console) {
+  PutInPieces(console, "\r\n", 2);
+  if (console.console) FlushLineFile(console);
+}
+
 }  // namespace
 
 void AttachForReading(LineFile& file, FileHandle handle, std::size_t buffer_size) {
@@ -304,7 +336,36 @@ void CloseLineFile(LineFile& file) {
   RaiseIfFailed(code);
 }
 
-void ConsoleWriteLine(std::string_view text) { WriteLine(StandardOutput(), text); }
+void ConsoleWriteLine(std::string_view own_text) {
+  if (!PlatformConsoleTakesUtf8()) {
+    WriteLine(StandardOutput(), own_text);
+    return;
+  }
+  LineFile& console = StandardOutput();
+  PutOwnText(console, own_text);
+  EndConsoleLine(console);
+}
+
+void ConsoleWriteLine(std::string_view own_before, std::string_view outside, std::string_view own_after) {
+  LineFile& console = StandardOutput();
+  PutOwnText(console, own_before);
+  PutText(console, outside);
+  PutOwnText(console, own_after);
+  EndConsoleLine(console);
+}
+
+void ConsoleWriteLineAsIs(std::string_view text) { WriteLine(StandardOutput(), text); }
+
+void AppendMessageText(std::string& message, std::string_view text) {
+  if (!PlatformConsoleTakesUtf8()) {
+    message += text;
+    return;
+  }
+  for (const char c : text) {
+    char form[kLongestUtf8Form];
+    message.append(form, Utf8Form(CodePage::Windows1252, static_cast<unsigned char>(c), form));
+  }
+}
 
 TextLine ConsoleReadLine() {
   if (g_standard_input.mode == FileMode::Closed)
@@ -398,8 +459,8 @@ template <typename Kind>
 [[gnu::noinline]] void RaiseConvertError(std::string_view offending) {
   EConvertError failure;
   failure.message = "'";
-  failure.message += offending;
-  failure.message += texts::kNotAnInteger;
+  failure.message += offending;  // a character of the source, as it stands
+  AppendMessageText(failure.message, texts::kNotAnInteger);
   Raise(std::move(failure), __builtin_return_address(0));
 }
 
@@ -416,7 +477,9 @@ template <typename Kind>
   Raise(std::move(failure), __builtin_return_address(0));
 }
 
-std::string InOutMessage(int code) {
+namespace {
+// The message as it is held, in Windows-1252.
+std::string InOutText(int code) {
   switch (code) {
     case kErrorFileNotFound: return texts::kFileNotFound;
     case kErrorPathNotFound: return texts::kInvalidFileName;
@@ -424,4 +487,11 @@ std::string InOutMessage(int code) {
     case kErrorAccessDenied: return texts::kAccessDenied;
     default: return texts::kInOutError + FormatDecimal(code);
   }
+}
+}  // namespace
+
+std::string InOutMessage(int code) {
+  std::string message;
+  AppendMessageText(message, InOutText(code));
+  return message;
 }

@@ -45,7 +45,18 @@ void AttachForWriting(LineFile& file, FileHandle handle, std::size_t buffer_size
 // Writes out what a LineFile in mode writing holds.
 void FlushLineFile(LineFile& file);
 
-void ConsoleWriteLine(std::string_view text);
+// The console. The programs' own texts are held in code page 850; where
+// the console takes UTF-8 (PlatformConsoleTakesUtf8) they are written in
+// UTF-8 instead, elsewhere byte for byte. Text from outside, a file name or
+// the programmer's parameter string, is always written as it stands.
+void ConsoleWriteLine(std::string_view own_text);
+void ConsoleWriteLine(std::string_view own_before, std::string_view outside, std::string_view own_after);
+// A line written as it stands: the fatal report, whose fixed words are
+// ASCII and whose message already has the console's form.
+void ConsoleWriteLineAsIs(std::string_view text);
+// Appends a text of the failure messages (Windows-1252) to a message, in
+// UTF-8 where the console takes it: a message is made for the console.
+void AppendMessageText(std::string& message, std::string_view text);
 TextLine ConsoleReadLine();
 // Writes out the console's buffer: before another program takes over the
 // console, and at the end of a run.

@@ -1,8 +1,9 @@
 // Every console text and failure message of both programs, byte for byte.
 // Console texts are code page 850 (0x81 u-umlaut, 0x94 o-umlaut,
 // 0x9A U-umlaut, 0x84 a-umlaut); failure messages are Windows-1252
-// (0xFC u-umlaut, 0xF6 o-umlaut). A literal is split after each escape so
-// that a following hex letter does not join it.
+// (0xFC u-umlaut, 0xF6 o-umlaut). A console that takes UTF-8 gets them in
+// UTF-8, translated on their way out (text.h). A literal is split after
+// each escape so that a following hex letter does not join it.
 #pragma once
 
 namespace texts {
