@@ -6,6 +6,8 @@ case is about other line ends. Records that are too long to type are built
 by rec(), which computes the checksum as Intel HEX prescribes.
 """
 
+import os
+
 from e2e import ABSENT, Case, FifoIn, FifoOut, Folder, HardLink, Symlink
 import screens as s
 
@@ -229,7 +231,7 @@ def rakemo_cases(ctx):
              stdin=b"weiter\r\nnoch eine Zeile\r\n"),
         Case("help pause ended by LF alone", r, ["-h"], help_screen, 0, stdin=b"\n"),
         Case("help pause waits on a terminal, then the second page follows", r, ["-h"],
-             help_screen, 0, stdin=b"\n", posix_only=True,
+             help_screen, 0, stdin=b"\n", terminal=True, env={"LC_ALL": "C"},
              pause=s.banner(r) + s.rakemo_help_first_page()),
         Case("a file name with a blank is one parameter", r, ["my image.hex", "out file.txt"],
              s.completed(r, "my image.hex", "out file.txt", 36, 1), 0,
@@ -434,4 +436,76 @@ def failure_cases(ctx):
              s.completed(lu, "a.txt", "b.hex", 22, 2), 0,
              files={"a.txt": crlf(*TXT_SOURCE_1), "b.hex": FifoOut()},
              outputs={"b.hex": HEX_OUTPUT_1}, posix_only=True),
+    ]
+
+
+# ---- On a terminal ----
+
+UTF8 = {"LANG": "C.UTF-8"}
+
+
+def terminal_cases(ctx):
+    """Standard output on a terminal. Where the locale's character set is
+    UTF-8 the programs' own texts are UTF-8; anywhere else, and into a pipe,
+    they are the bytes they are held in. Text from outside (file names, the
+    programmer's parameter string, a character of the source) always stands
+    as it is."""
+    r, lu = "rakemo", "lusivo"
+    source = crlf(*HEX_EXAMPLE_1)
+    lusivo_help = s.help_screen(lu)
+    lusivo_help_utf8 = s.help_screen(lu, utf8=True)
+    # Names as bytes: "bild-ä.hex" in UTF-8, and one with the bytes of ü in
+    # code page 850 (0x81) and in Windows-1252 (0xFC), which is no UTF-8.
+    utf8_name, raw_bytes = b"bild-\xc3\xa4.hex", b"aus-\x81\xfc.txt"
+    utf8_file, raw_file = os.fsdecode(utf8_name), os.fsdecode(raw_bytes)
+    bad_count = crlf(":1G00000000", END)
+    return [
+        Case("LANG=C.UTF-8: rakemo's help pages in UTF-8, with the pause between them", r, ["-h"],
+             s.help_screen(r, utf8=True), 0, stdin=b"\n", terminal=True, env=UTF8,
+             pause=s.banner(r, utf8=True) + s.rakemo_help_first_page(utf8=True)),
+        Case("LANG=C.UTF-8: lusivo's help in UTF-8", lu, [], lusivo_help_utf8, 0,
+             terminal=True, env=UTF8),
+        Case("LC_ALL=C.UTF-8 over LANG=C: UTF-8", lu, [], lusivo_help_utf8, 0,
+             terminal=True, env={"LANG": "C", "LC_ALL": "C.UTF-8"}),
+        Case("LC_CTYPE=C.UTF-8 alone: UTF-8", lu, ["-h"], lusivo_help_utf8, 0,
+             terminal=True, env={"LC_CTYPE": "C.UTF-8"}),
+        Case("LC_ALL=C over LANG=C.UTF-8: code page 850", lu, [], lusivo_help, 0,
+             terminal=True, env={"LANG": "C.UTF-8", "LC_ALL": "C"}),
+        Case("no locale variable: code page 850", lu, [], lusivo_help, 0, terminal=True, env={}),
+        Case("a locale that cannot be set counts as no UTF-8", lu, [], lusivo_help, 0,
+             terminal=True, env={"LANG": "xx_YY.UTF-8"}),
+        Case("LANG=C.UTF-8 into a pipe: code page 850", r, ["-h"], s.help_screen(r), 0,
+             stdin=b"\n", env=UTF8),
+        Case("LANG=C.UTF-8: file names in UTF-8 and in other bytes are echoed as they stand",
+             r, [utf8_file, raw_file], s.completed(r, utf8_name, raw_bytes, 36, 1, utf8=True), 0,
+             files={utf8_file: source}, outputs={raw_file: TXT_EXAMPLE_1}, terminal=True, env=UTF8),
+        Case("LANG=C.UTF-8: the source's failure line names it as it stands", lu, [raw_file, "b.hex"],
+             s.source_failed(lu, raw_bytes, utf8=True), 2, outputs={"b.hex": ABSENT},
+             terminal=True, env=UTF8),
+        Case("LANG=C.UTF-8: the output's failure line names it as it stands", r,
+             ["a.hex", "nichts/" + utf8_file],
+             s.output_failed(r, "a.hex", b"nichts/" + utf8_name, utf8=True), 2,
+             files={"a.hex": source}, terminal=True, env=UTF8),
+        Case("LANG=C.UTF-8: the fatal report's message in UTF-8", r, ["a.hex", "b.txt"],
+             s.files_opened(r, "a.hex", "b.txt", utf8=True) +
+             s.fatal_report(ctx.module(r), "EConvertError", s.not_an_integer("G"), utf8=True), 1,
+             files={"a.hex": bad_count}, outputs={"b.txt": ABSENT}, terminal=True, env=UTF8),
+        Case("LANG=C.UTF-8: a character of the source named in the message stands as it is",
+             lu, ["a.txt", "b.hex"],
+             s.files_opened(lu, "a.txt", "b.hex", utf8=True) +
+             s.fatal_report(ctx.module(lu), "EConvertError",
+                            b"'\xfc" + "' ist kein gültiger Integerwert".encode("utf-8")), 1,
+             files={"a.txt": b"@C0\xfc0\r\n12\r\nq\r\n"}, outputs={"b.hex": ABSENT},
+             terminal=True, env=UTF8),
+        Case("LC_ALL=C: the fatal report's message in Windows-1252", lu, ["a.txt", "b.hex"],
+             s.files_opened(lu, "a.txt", "b.hex") +
+             s.fatal_report(ctx.module(lu), "EConvertError", s.not_an_integer("\xfc")), 1,
+             files={"a.txt": b"@C0\xfc0\r\n12\r\nq\r\n"}, outputs={"b.hex": ABSENT},
+             terminal=True, env={"LC_ALL": "C"}),
+        Case("LANG=C.UTF-8: the hand-off's lines in UTF-8, the parameter string as it stands",
+             r, ["a.hex", "b.txt", "-p", os.fsdecode(b"-cCOM2 +ecpvr \x81")],
+             s.completed(r, "a.hex", "b.txt", 36, 1, utf8=True) +
+             s.hand_off(b"-cCOM2 +ecpvr \x81 b.txt", "BSLDEMO.EXE nicht gefunden!", utf8=True), 0,
+             files={"a.hex": source}, outputs={"b.txt": TXT_EXAMPLE_1}, terminal=True,
+             env={"LANG": "C.UTF-8", "PATH": "/nonexistent"}),
     ]

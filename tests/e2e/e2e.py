@@ -9,7 +9,7 @@ round trip are in images.py.
     e2e.py --rakemo PATH --lusivo PATH [--runner "wine64"] [--platform windows]
            [--corpus DIR] [--peer DIR] GROUP...
 
-Groups: rakemo, lusivo, failures, corpus, srec, roundtrip. Exit status 0
+Groups: rakemo, lusivo, failures, terminal, corpus, srec, roundtrip. Exit status 0
 when every case passed, 1 when one failed, 77 when nothing could be run
 (a tool or the corpus is missing). The corpus group also takes the images
 of other projects in --peer.
@@ -83,9 +83,11 @@ class Case:
     files: dict = dataclasses.field(default_factory=dict)    # laid out before the run
     outputs: dict = dataclasses.field(default_factory=dict)  # expected afterwards
     stdin: bytes = b""
-    posix_only: bool = False  # symbolic links, /dev/full, FIFOs, a terminal
-    pause: bytes = None       # stdout up to rakemo's help pause: wait there, then send stdin
+    posix_only: bool = False  # symbolic links, /dev/full, FIFOs
+    terminal: bool = False    # stdout is a terminal (posix only)
+    pause: bytes = None       # on a terminal, stdout up to rakemo's help pause: wait there, then send stdin
     closed: tuple = ()        # standard streams (0, 1) closed when the program starts
+    env: dict = None          # variables for the run, in place of the caller's locale
 
 
 class Context:
@@ -129,27 +131,40 @@ def mask_fatal_address(stdout):
                   rb"\1" + screens.MASKED_ADDRESS + rb"\2", stdout)
 
 
-def run(ctx, program, args, cwd, stdin=b"", closed=()):
+def environment(case):
+    """The caller's environment with the case's variables in place of the
+    caller's locale, or None (inherited) when the case names none."""
+    if case.env is None:
+        return None
+    env = {name: value for name, value in os.environ.items()
+           if name not in ("LANG", "LANGUAGE") and not name.startswith("LC_")}
+    env.update(case.env)
+    return env
+
+
+def run(ctx, program, args, cwd, stdin=b"", closed=(), env=None):
     """Runs a program to its end; gives (stdout, status)."""
     def close_streams():
         for stream in closed:
             os.close(stream)
     done = subprocess.run(ctx.command(program, args), cwd=cwd, input=stdin,
-                          stdout=subprocess.PIPE, timeout=TIMEOUT,
+                          stdout=subprocess.PIPE, timeout=TIMEOUT, env=env,
                           preexec_fn=close_streams if closed else None)
     return mask_fatal_address(done.stdout), done.returncode
 
 
-def run_with_pause(ctx, case, cwd):
-    """Runs rakemo's help on a terminal (a character device, so each line is
-    passed on at its end) with standard input held open: the first page must
-    be shown and the program must wait there until a line arrives."""
+def run_on_terminal(ctx, case, cwd):
+    """Runs a program with stdout on a terminal (a character device, so each
+    line is passed on at its end) and standard input a pipe; gives (stdout,
+    status, waiting). With a pause, standard input is held open until the
+    first page was shown: the program must wait there until a line arrives,
+    and waiting tells whether it did."""
     import pty
     import tty
     master, slave = pty.openpty()
     tty.setraw(slave)  # no CR LF translation on the terminal
     process = subprocess.Popen(ctx.command(case.program, case.args), cwd=cwd,
-                               stdin=subprocess.PIPE, stdout=slave)
+                               stdin=subprocess.PIPE, stdout=slave, env=environment(case))
     os.close(slave)
 
     def read(seconds):
@@ -164,14 +179,16 @@ def run_with_pause(ctx, case, cwd):
             return b""
 
     shown = b""
+    waiting = True
     try:
         deadline = time.monotonic() + PAUSE_TIMEOUT
-        while not shown.endswith(case.pause) and time.monotonic() < deadline:
+        while case.pause is not None and not shown.endswith(case.pause) and time.monotonic() < deadline:
             chunk = read(deadline - time.monotonic())
             if not chunk:
                 break
             shown += chunk
-        waiting = shown == case.pause and not read(0.5) and process.poll() is None
+        if case.pause is not None:
+            waiting = shown == case.pause and not read(0.5) and process.poll() is None
         try:
             process.stdin.write(case.stdin)
             process.stdin.close()
@@ -189,7 +206,7 @@ def run_with_pause(ctx, case, cwd):
             process.kill()
             process.wait()
         os.close(master)
-    return shown, status, waiting
+    return mask_fatal_address(shown), status, waiting
 
 
 # ---- Laying out and checking the folder of a case ----
@@ -324,7 +341,7 @@ def check_folder(folder, case, threads):
 
 
 def run_case(ctx, case):
-    if case.posix_only and ctx.windows:
+    if (case.posix_only or case.terminal) and ctx.windows:
         ctx.skip(case.name, "POSIX only")
         return
     folder = tempfile.mkdtemp(prefix="e2e-")
@@ -332,12 +349,13 @@ def run_case(ctx, case):
     try:
         threads = lay_out(folder, case.files)
         problems = []
-        if case.pause is not None:
-            stdout, status, waiting = run_with_pause(ctx, case, folder)
+        if case.terminal:
+            stdout, status, waiting = run_on_terminal(ctx, case, folder)
             if not waiting:
                 problems.append("did not show the first page and wait at the pause with standard input open")
         else:
-            stdout, status = run(ctx, case.program, case.args, folder, case.stdin, case.closed)
+            stdout, status = run(ctx, case.program, case.args, folder, case.stdin, case.closed,
+                                 environment(case))
         for thread in threads:
             thread.finish()
         if status != case.status:
@@ -373,6 +391,7 @@ def groups():
         "rakemo": table_group(cases.rakemo_cases),
         "lusivo": table_group(cases.lusivo_cases),
         "failures": table_group(cases.failure_cases),
+        "terminal": table_group(cases.terminal_cases),
         "corpus": images.corpus_group,
         "srec": images.srec_group,
         "roundtrip": images.round_trip_group,

@@ -1,8 +1,9 @@
 """The console texts of rakemo and lusivo, typed from their description.
 
 Console texts are code page 850 bytes, failure messages Windows-1252 bytes;
-every console line ends with CR LF. The functions here compose the whole
-stdout of a run from those texts.
+on a terminal whose locale's character set is UTF-8 (utf8=True) both are
+UTF-8. Every console line ends with CR LF. The functions here compose the
+whole stdout of a run from those texts.
 """
 
 CRLF = b"\r\n"
@@ -69,33 +70,33 @@ LUSIVO_HELP = [
 ]
 
 
-def console(*lines):
-    """Console lines in code page 850, each with its CR LF."""
-    return b"".join(line.encode("cp850") + CRLF for line in lines)
+def console(*lines, utf8=False):
+    """Console lines in code page 850 (or UTF-8), each with its CR LF."""
+    return b"".join(line.encode("utf-8" if utf8 else "cp850") + CRLF for line in lines)
 
 
-def _page(table):
+def _page(table, utf8):
     for text, length in table:
         assert len(text) == length, (text, length)
-    return console(*(text for text, _ in table))
+    return console(*(text for text, _ in table), utf8=utf8)
 
 
-def banner(program):
-    return console(TITLE[program], NOTICE, "")
+def banner(program, utf8=False):
+    return console(TITLE[program], NOTICE, "", utf8=utf8)
 
 
-def help_screen(program):
+def help_screen(program, utf8=False):
     if program == "rakemo":
-        return banner(program) + rakemo_help_first_page() + rakemo_help_second_page()
-    return banner(program) + _page(LUSIVO_HELP)
+        return banner(program, utf8) + rakemo_help_first_page(utf8) + rakemo_help_second_page(utf8)
+    return banner(program, utf8) + _page(LUSIVO_HELP, utf8)
 
 
-def rakemo_help_first_page():
-    return _page(RAKEMO_HELP_FIRST_PAGE)
+def rakemo_help_first_page(utf8=False):
+    return _page(RAKEMO_HELP_FIRST_PAGE, utf8)
 
 
-def rakemo_help_second_page():
-    return _page(RAKEMO_HELP_SECOND_PAGE)
+def rakemo_help_second_page(utf8=False):
+    return _page(RAKEMO_HELP_SECOND_PAGE, utf8)
 
 
 def _name(name):
@@ -110,8 +111,8 @@ def output_created(output):
     return b"Ausgabedatei <" + _name(output) + b">" + CRLF
 
 
-def files_opened(program, source, output):
-    return banner(program) + source_opened(source) + output_created(output)
+def files_opened(program, source, output, utf8=False):
+    return banner(program, utf8) + source_opened(source) + output_created(output)
 
 
 def statistic(bytes_converted, address_ranges):
@@ -124,17 +125,24 @@ def statistic(bytes_converted, address_ranges):
     )
 
 
-def completed(program, source, output, bytes_converted, address_ranges):
-    return files_opened(program, source, output) + statistic(bytes_converted, address_ranges)
+def completed(program, source, output, bytes_converted, address_ranges, utf8=False):
+    return files_opened(program, source, output, utf8) + statistic(bytes_converted, address_ranges)
 
 
-def source_failed(program, source):
-    return banner(program) + b'Fehler beim Laden der angegebenen Datei "' + _name(source) + b'"' + CRLF
+def source_failed(program, source, utf8=False):
+    return banner(program, utf8) + b'Fehler beim Laden der angegebenen Datei "' + _name(source) + b'"' + CRLF
 
 
-def output_failed(program, source, output):
-    return (banner(program) + source_opened(source) +
+def output_failed(program, source, output, utf8=False):
+    return (banner(program, utf8) + source_opened(source) +
             b'Fehler beim Anlegen der Ausgabedatei "' + _name(output) + b'"' + CRLF)
+
+
+def hand_off(shown, message, utf8=False):
+    """The hand-off's lines after a completed run: `shown` is what follows
+    "BSLDEMO " (bytes as they stand), `message` the line of a failed start."""
+    return (console("MSP430 BSL Programmer starten...") + b"BSLDEMO " + shown + CRLF +
+            console("", message, "", ">> Nach Ende des Programmierens Enter drücken! <<", "", utf8=utf8))
 
 
 # The fatal report carries the raise site as 8 hex digits; the driver
@@ -142,10 +150,10 @@ def output_failed(program, source, output):
 MASKED_ADDRESS = b"XXXXXXXX"
 
 
-def fatal_report(module, kind, message):
+def fatal_report(module, kind, message, utf8=False):
     """ "Exception %s in Modul %s bei %p.\\n%s%s" and the console line end;
-    the message is Windows-1252."""
-    text = message.encode("cp1252")
+    the message is Windows-1252 (or UTF-8), or bytes as they stand."""
+    text = message if isinstance(message, bytes) else message.encode("utf-8" if utf8 else "cp1252")
     if text and not text.endswith(b"."):
         text += b"."
     return (b"Exception " + kind.encode() + b" in Modul " + module.encode() +
