@@ -224,19 +224,13 @@ void PutText(LineFile& file, std::string_view text) {
   if (!text.empty()) PutInPieces(file, text.data(), text.size());
 }
 
-// Own text in UTF-8, translated a piece at a time on the stack: it takes no
-// memory, so the console can be written when memory has run out.
+// Own text in UTF-8, a character at a time: it takes no memory, so the
+// console can be written when memory has run out.
 void PutInUtf8(LineFile& file, std::string_view text, CodePage page) {
-  char piece[256];
-  std::size_t used = 0;
   for (const char c : text) {
-    if (used + kLongestUtf8Form > sizeof piece) {
-      PutInPieces(file, piece, used);
-      used = 0;
-    }
-    used += Utf8Form(page, static_cast<unsigned char>(c), piece + used);
+    char form[kLongestUtf8Form];
+    PutInPieces(file, form, Utf8Form(page, static_cast<unsigned char>(c), form));
   }
-  if (used > 0) PutInPieces(file, piece, used);
 }
 
 void PutOwnText(LineFile& console, std::string_view text) {
