@@ -111,12 +111,12 @@ void PutSixteenPieces(char*, const char*) {}
 // pieces of two characters go in runs that end where the data line is
 // full, eight or four at a time; only the missing pieces of a short record
 // go one by one.
-void AppendPieces(LineFile& output, PendingDataLine& pending, TextLine line, std::int32_t count,
+void AppendPieces(LineFile& output, PendingDataLine& pending, TextLine data_text, std::int32_t count,
                   ConversionStats& stats) {
   if (count <= 0) return;
   const std::size_t pieces = static_cast<std::size_t>(count);
-  const std::size_t available = line.size() - (kMinRecordLength - 1);
-  const char* data = line.data() + (kMinRecordLength - 1);
+  const std::size_t available = data_text.size();
+  const char* data = data_text.data();
   if (pending.size == 0 && pieces == 16 && available >= 32 && HasLineShuffles()) {
     PutSixteenPieces(pending.text, data);  // the commonest record: one whole data line
     WriteLine(output, std::string_view(pending.text, kFullDataLine));
@@ -173,14 +173,51 @@ std::int32_t FieldValue(TextLine field) {
   return static_cast<std::int32_t>(value);
 }
 
+// "@" and an address in hexadecimal, at least four digits.
+void WriteAddressLine(LineFile& output, std::int64_t address) {
+  std::string line = "@";
+  AppendHex(line, static_cast<std::uint32_t>(address), 4);
+  WriteLine(output, line);
+}
+
+// The address line that opens a range: without a base, the address field
+// as the source wrote it, case and all.
 void WriteAddressLine(LineFile& output, TextLine address_text, std::int64_t address,
                       std::int64_t base) {
+  if (base != 0) return WriteAddressLine(output, address);
   std::string line = "@";
-  if (base == 0)
-    line += address_text;  // as the source wrote it, case and all
-  else
-    AppendHex(line, static_cast<std::uint32_t>(address), 4);
+  line += address_text;
   WriteLine(output, line);
+}
+
+// The address base and how it was set: a segment of 64 KiB from an
+// extended segment address record, whose records wrap at its end, or a
+// linear base (also none at all), above which addresses run on.
+struct AddressBase {
+  std::int64_t value = 0;
+  bool segment = false;
+};
+
+constexpr std::int64_t kSegmentSize = 0x10000;
+
+// The pieces of a data record at offset in its segment: those past the
+// segment's end go on at its start, as a range of their own. Gives the
+// address after the record.
+std::int64_t AppendRecord(LineFile& output, PendingDataLine& pending, TextLine data_text,
+                          std::int64_t offset, std::int32_t count, const AddressBase& base,
+                          ConversionStats& stats) {
+  if (!base.segment || offset < 0 || offset + count <= kSegmentSize) {
+    AppendPieces(output, pending, data_text, count, stats);
+    return base.value + offset + count;
+  }
+  const auto before_end = static_cast<std::int32_t>(kSegmentSize - offset);
+  AppendPieces(output, pending, data_text, before_end, stats);
+  FlushPending(output, pending);
+  WriteAddressLine(output, base.value);
+  CountUp(stats.AddressRanges, 1);
+  const std::size_t taken = std::min(data_text.size(), 2 * static_cast<std::size_t>(before_end));
+  AppendPieces(output, pending, data_text.substr(taken), count - before_end, stats);
+  return base.value + offset + count - kSegmentSize;
 }
 
 }  // namespace
@@ -188,7 +225,7 @@ void WriteAddressLine(LineFile& output, TextLine address_text, std::int64_t addr
 void ConvertHexToTiTxt(LineFile& source, LineFile& output, ConversionStats& stats) {
   stats = {};
   std::int64_t expected_address = -1;
-  std::int64_t base = 0;  // from the last extended segment or linear address record
+  AddressBase base;  // from the last extended segment or linear address record
   PendingDataLine pending;
   for (;;) {
     if (AtEnd(source)) {
@@ -205,21 +242,21 @@ void ConvertHexToTiTxt(LineFile& source, LineFile& output, ConversionStats& stat
       }
       if (type == "02" || type == "04") {
         const std::int64_t value = RequiredHexToInt(line.substr(9, 4));
-        base = type == "02" ? value * 16 : value * 65536;
+        base = type == "02" ? AddressBase{value * 16, true} : AddressBase{value * 65536, false};
         continue;
       }
       if (type == "03" || type == "05") continue;  // start addresses hold no data
     }
 
     const TextLine address_text = line.substr(3, 4);
-    const std::int64_t address = base + FieldValue(address_text);
+    const std::int64_t offset = FieldValue(address_text);
+    const std::int64_t address = base.value + offset;
     if (address != expected_address) {
       FlushPending(output, pending);
-      WriteAddressLine(output, address_text, address, base);
+      WriteAddressLine(output, address_text, address, base.value);
       CountUp(stats.AddressRanges, 1);
     }
     const std::int32_t count = FieldValue(line.substr(1, 2));
-    AppendPieces(output, pending, line, count, stats);
-    expected_address = address + count;
+    expected_address = AppendRecord(output, pending, line.substr(kMinRecordLength - 1), offset, count, base, stats);
   }
 }
