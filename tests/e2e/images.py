@@ -124,6 +124,25 @@ def write_titxt(image, rng, shortest=1, longest=300):
     return text, addresses
 
 
+def write_segment_wraps(rng, segments=4):
+    """Intel HEX of type 02 segments, each with a record that runs past the
+    segment's end or ends exactly there, and one that goes on where its
+    bytes went on: from the segment's end on, bytes belong at the segment's
+    start. Gives the text and the image, two blocks a segment."""
+    lines, image = [], []
+    for n in range(segments):
+        base = n * 0x20000 + rng.randrange(0x1000) * 16
+        before = rng.randint(1, 120)  # bytes up to the segment's end
+        after = rng.randint(1, 120) if n % 2 == 0 else 0  # bytes past it
+        data = bytes(rng.randrange(256) for _ in range(before + after))
+        more = bytes(rng.randrange(256) for _ in range(rng.randint(1, 60)))
+        lines += [record(0, 2, (base >> 4).to_bytes(2, "big")), record(0x10000 - before, 0, data),
+                  record(after, 0, more)]
+        image += [(base + 0x10000 - before, data[:before]), (base, data[before:] + more)]
+    lines.append(":00000001FF")
+    return "".join(line + "\r\n" for line in lines).encode(), image
+
+
 # ---- Reader ----
 
 class BadHex(Exception):
@@ -461,6 +480,31 @@ def srec_group(ctx):
                               image_size(image), len(image)) +
                     srec_cmp("in.hex", "-intel", "out.txt", "-ti-txt", folder))
         report(ctx, f"srec image {n}: Intel HEX ({mode}) through rakemo", in_folder(hex_to_titxt))
+
+    # Records past the end of their type 02 segment: each segment gives two
+    # ranges, its end and its start.
+    for n in range(3):
+        text, image = write_segment_wraps(rng)
+
+        def wraps_to_titxt(folder, image=image, text=text):
+            save(folder, "in.hex", text)
+            stdout, status, _ = convert(ctx, "rakemo", "in.hex", "out.txt", folder)
+            return (check_run("rakemo", "in.hex", "out.txt", stdout, status, image_size(image), len(image)) +
+                    srec_cmp("in.hex", "-intel", "out.txt", "-ti-txt", folder))
+        report(ctx, f"srec segments {n}: records past their segment's end through rakemo", in_folder(wraps_to_titxt))
+
+    # srecord's own test image of a record past its segment's end: 32 bytes
+    # from FFFD on in segment 1000, 3 before the end and 29 from the start.
+    peer = os.path.join(os.path.dirname(os.path.abspath(ctx.corpus)), "peer", "srecord-t0021a-in.hex")
+    if not os.path.exists(peer):
+        ctx.skip("srec peer image", f"no image at {peer}")
+        return
+
+    def peer_to_titxt(folder):
+        stdout, status, _ = convert(ctx, "rakemo", peer, "out.txt", folder)
+        return (check_run("rakemo", peer, "out.txt", stdout, status, 32, 2) +
+                srec_cmp(peer, "-intel", "out.txt", "-ti-txt", folder))
+    report(ctx, "srec peer image srecord-t0021a through rakemo", in_folder(peer_to_titxt))
 
 
 # ---- Round trip ----
