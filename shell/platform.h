@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using FileHandle = int;
@@ -59,8 +60,10 @@ FileHandle PlatformStandardOutput();
 
 // The parameters handed to the program, without its own name.
 std::vector<std::string> PlatformParameters(int argc, char** argv);
-// The file name of the running program without its folder.
-std::string PlatformModuleName();
+// The file name of the running program without its folder, in static
+// storage: it is found without allocating, for the report of exhausted
+// memory.
+std::string_view PlatformModuleName();
 // A code address as an offset within the program, the same on every run.
 std::uint32_t PlatformCodeOffset(const void* address);
 

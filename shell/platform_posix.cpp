@@ -450,11 +450,11 @@ std::vector<std::string> PlatformParameters(int argc, char** argv) {
   return parameters;
 }
 
-std::string PlatformModuleName() {
-  char path[4096];
+std::string_view PlatformModuleName() {
+  static char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
   if (n <= 0) return "unbekannt";
-  const std::string full(path, static_cast<std::size_t>(n));
+  const std::string_view full(path, static_cast<std::size_t>(n));
   return full.substr(full.find_last_of('/') + 1);
 }
 

@@ -289,18 +289,12 @@ FileHandle PlatformStandardOutput() { return ToFileHandle(GetStdHandle(STD_OUTPU
 // own split of it is not used.
 std::vector<std::string> PlatformParameters(int, char**) { return SplitCommandLine(GetCommandLineA()); }
 
-std::string PlatformModuleName() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return "unbekannt";
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);  // cut off: try again with more room
-  }
-  return path.substr(path.find_last_of("\\/") + 1);
+std::string_view PlatformModuleName() {
+  static char path[32768];  // the longest path Windows has
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return "unbekannt";
+  const std::string_view full(path, n);
+  return full.substr(full.find_last_of("\\/") + 1);
 }
 
 std::uint32_t PlatformCodeOffset(const void* address) {

@@ -1,5 +1,6 @@
 #include "shell/run.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "shell/handoff.h"
@@ -27,20 +28,58 @@ void WriteHelpScreen(const ProgramProfile& profile) {
   WriteLines(profile.HelpSecondPage);
 }
 
+// The file step under way, if any: exhausted memory there ends the run
+// with that step's own failure line.
+struct FileStepUnderWay {
+  const char* failed = nullptr;
+  const std::string* name = nullptr;
+};
+FileStepUnderWay g_file_step;
+
+// The fatal error report, written from its parts into the console's static
+// buffer: it allocates nothing, so it can tell that memory ran out.
+void WriteFatalReport(const char* kind, std::uint32_t site, std::string_view message) {
+  char address[8];
+  for (int i = 0; i < 8; ++i) address[i] = "0123456789ABCDEF"[(site >> (28 - 4 * i)) & 0xF];
+  const bool period = !message.empty() && message.back() != '.';
+  ConsoleWriteLastLine({"Exception ", kind, " in Modul ", PlatformModuleName(), " bei ",
+                        std::string_view(address, 8), ".\n", message, period ? "." : ""});
+}
+
+// Ends the run when memory has run out. It is the program's new handler,
+// so no allocation fails by a throw, which would itself need memory; it
+// allocates nothing, removes a new output written aside and ends at once.
+[[noreturn]] void EndRunOutOfMemory() {
+  PlatformDiscardNewOutput();
+  if (g_file_step.failed != nullptr) {  // its own text is ASCII: the same in every code page
+    ConsoleWriteLastLine({g_file_step.failed, *g_file_step.name, "\""});
+    std::_Exit(kExitFileStep);
+  }
+  const EOutOfMemory failure;
+  WriteFatalReport(failure.KindName(), PlatformCodeOffset(reinterpret_cast<const void*>(&EndRunOutOfMemory)),
+                   texts::kOutOfMemory);
+  std::_Exit(kExitFatal);
+}
+
 // The two file steps turn any failure into a line of their own.
 using OpenStep = void (*)(LineFile& file, const std::string& name);
 
 bool FileStep(LineFile& file, OpenStep open, const std::string& name, const char* confirmed,
               const char* failed) {
+  g_file_step = {failed, &name};
+  bool opened = false;
   try {
     open(file, name);
-    ConsoleWriteLine(confirmed, name, ">");
-    return true;
+    opened = true;
   } catch (const Failure&) {
   } catch (const std::bad_alloc&) {
   }
-  ConsoleWriteLine(failed, name, "\"");
-  return false;
+  g_file_step = {};
+  if (opened)
+    ConsoleWriteLine(confirmed, name, ">");
+  else
+    ConsoleWriteLine(failed, name, "\"");
+  return opened;
 }
 
 void WriteStatistic(const ConversionStats& stats) {
@@ -80,6 +119,7 @@ int RunSteps(const ProgramProfile& profile) {
 
 int RunConverter(const ProgramProfile& profile, int argc, char** argv) {
   PlatformStart();
+  std::set_new_handler(EndRunOutOfMemory);
   try {
     SetParameters(PlatformParameters(argc, argv));
     const int status = RunSteps(profile);
@@ -87,11 +127,8 @@ int RunConverter(const ProgramProfile& profile, int argc, char** argv) {
     return status;
   } catch (const Failure& failure) {
     return FatalErrorReport(failure);
-  } catch (const std::bad_alloc&) {
-    EOutOfMemory failure;
-    failure.message = texts::kOutOfMemory;
-    failure.site = PlatformCodeOffset(reinterpret_cast<const void*>(&RunConverter));
-    return FatalErrorReport(failure);
+  } catch (const std::bad_alloc&) {  // a size no allocation can take
+    EndRunOutOfMemory();
   }
 }
 
@@ -117,21 +154,6 @@ int FatalErrorReport(const Failure& failure) {
   // Before its completion the run created no output: a new file written
   // aside goes, and an existing output keeps its content.
   PlatformDiscardNewOutput();
-  std::string report = "Exception ";
-  report += failure.KindName();
-  report += " in Modul ";
-  report += PlatformModuleName();
-  report += " bei ";
-  AppendHex(report, failure.site, 8);
-  report += ".\n";
-  report += failure.message;
-  if (!failure.message.empty() && failure.message.back() != '.') report += '.';
-  // When standard output itself fails, the report cannot reach anyone.
-  try {
-    ConsoleWriteLineAsIs(report);
-    FlushConsole();
-  } catch (const Failure&) {
-  } catch (const std::bad_alloc&) {
-  }
+  WriteFatalReport(failure.KindName(), failure.site, failure.message);
   return kExitFatal;
 }

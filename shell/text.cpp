@@ -2,6 +2,7 @@
 // programs: they allocate nothing per line and call no function per byte.
 #include "shell/text.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -76,14 +77,17 @@ const char* FindLineStop(const char* p, const char* end) {
   return FindLineStopByWords(p, end);
 }
 
-void AllocateBuffer(LineFile& file, std::size_t size) {
-  file.buffer = std::make_unique<char[]>(size);
+void Attach(LineFile& file, FileHandle handle, FileMode mode, LineBuffer buffer, std::size_t size) {
+  file.buffer = std::move(buffer);
   file.capacity = size;
   file.position = 0;
   file.filled = 0;
   file.data_ended = false;
   file.skip_lf = false;
   file.long_line.clear();
+  file.handle = handle;
+  file.mode = mode;
+  file.console = mode == FileMode::Writing && PlatformIsCharacterDevice(handle);
 }
 
 // Reads the next block once every byte of the last one was taken; false at
@@ -175,7 +179,7 @@ void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
     size -= part;
     FlushLineFile(file);
     if (file.capacity == kFileBufferSize && !file.console) {
-      file.buffer = std::make_unique_for_overwrite<char[]>(kLaterBlockSize);
+      file.buffer = LineBuffer(new char[kLaterBlockSize]);
       file.capacity = kLaterBlockSize;
     }
   }
@@ -214,9 +218,15 @@ void CopyLine(char* out, const char* data, std::size_t size) {
   }
 }
 
+// The console streams' buffers are static: the console takes the report
+// of exhausted memory, and the help pause reads without allocating.
+char g_standard_output_buffer[kConsoleBufferSize];
+char g_standard_input_buffer[kConsoleBufferSize];
+
 LineFile& StandardOutput() {
   if (g_standard_output.mode == FileMode::Closed)
-    AttachForWriting(g_standard_output, PlatformStandardOutput(), kConsoleBufferSize);
+    Attach(g_standard_output, PlatformStandardOutput(), FileMode::Writing,
+           LineBuffer(g_standard_output_buffer, {false}), kConsoleBufferSize);
   return g_standard_output;
 }
 
@@ -245,20 +255,20 @@ void EndConsoleLine(LineFile& console) {
   if (console.console) FlushLineFile(console);
 }
 
+// Writes out what a LineFile in mode writing holds, whatever comes of it.
+void FlushIgnoringFailure(LineFile& file) {
+  if (file.position != 0) PlatformWrite(file.handle, file.buffer.get(), file.position);
+  file.position = 0;
+}
+
 }  // namespace
 
 void AttachForReading(LineFile& file, FileHandle handle, std::size_t buffer_size) {
-  AllocateBuffer(file, buffer_size);
-  file.handle = handle;
-  file.mode = FileMode::Reading;
-  file.console = false;
+  Attach(file, handle, FileMode::Reading, LineBuffer(new char[buffer_size]()), buffer_size);
 }
 
 void AttachForWriting(LineFile& file, FileHandle handle, std::size_t buffer_size) {
-  AllocateBuffer(file, buffer_size);
-  file.handle = handle;
-  file.mode = FileMode::Writing;
-  file.console = PlatformIsCharacterDevice(handle);
+  Attach(file, handle, FileMode::Writing, LineBuffer(new char[buffer_size]()), buffer_size);
 }
 
 void OpenForReading(LineFile& file, const std::string& name) {
@@ -361,9 +371,26 @@ void AppendMessageText(std::string& message, std::string_view text) {
   }
 }
 
+void ConsoleWriteLastLine(std::initializer_list<std::string_view> parts) {
+  LineFile& console = StandardOutput();
+  const auto put = [&console](std::string_view text) {
+    while (!text.empty()) {
+      if (console.position == console.capacity) FlushIgnoringFailure(console);
+      const std::size_t part = std::min(text.size(), console.capacity - console.position);
+      std::memcpy(console.buffer.get() + console.position, text.data(), part);
+      console.position += part;
+      text.remove_prefix(part);
+    }
+  };
+  for (const std::string_view part : parts) put(part);
+  put("\r\n");
+  FlushIgnoringFailure(console);
+}
+
 TextLine ConsoleReadLine() {
   if (g_standard_input.mode == FileMode::Closed)
-    AttachForReading(g_standard_input, PlatformStandardInput(), kConsoleBufferSize);
+    Attach(g_standard_input, PlatformStandardInput(), FileMode::Reading,
+           LineBuffer(g_standard_input_buffer, {false}), kConsoleBufferSize);
   return ReadLine(g_standard_input);
 }
 

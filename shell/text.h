@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,11 +18,21 @@ using TextLine = std::string_view;
 
 enum class FileMode { Closed, Reading, Writing };
 
+// A file's buffer: allocated for a file, static storage for the console,
+// which must take a report even when memory has run out.
+struct BufferRelease {
+  bool owned = true;
+  void operator()(char* data) const {
+    if (owned) delete[] data;
+  }
+};
+using LineBuffer = std::unique_ptr<char[], BufferRelease>;
+
 struct LineFile {
   std::string name;
   FileMode mode = FileMode::Closed;
   FileHandle handle = kNoHandle;
-  std::unique_ptr<char[]> buffer;
+  LineBuffer buffer;
   std::size_t capacity = 0;
   std::size_t position = 0;  // reading: next byte; writing: bytes held
   std::size_t filled = 0;    // reading: bytes in the buffer
@@ -57,6 +68,11 @@ void ConsoleWriteLineAsIs(std::string_view text);
 // Appends a text of the failure messages (Windows-1252) to a message, in
 // UTF-8 where the console takes it: a message is made for the console.
 void AppendMessageText(std::string& message, std::string_view text);
+// The last console line of a run that ends at once: what the console
+// holds, then this line made of its parts, as they stand. It allocates
+// nothing and raises no failure, so it works when memory has run out or
+// the console cannot be written.
+void ConsoleWriteLastLine(std::initializer_list<std::string_view> parts);
 TextLine ConsoleReadLine();
 // Writes out the console's buffer: before another program takes over the
 // console, and at the end of a run.

@@ -213,7 +213,7 @@ void CheckPipe() {
 }
 
 void CheckProgram() {
-  Check(PlatformModuleName() == "platform_check.exe", "module name " + PlatformModuleName());
+  Check(PlatformModuleName() == "platform_check.exe", "module name " + std::string(PlatformModuleName()));
   const std::uint32_t offset = PlatformCodeOffset(reinterpret_cast<const void*>(&CheckProgram));
   const auto* image = reinterpret_cast<const IMAGE_NT_HEADERS*>(
       reinterpret_cast<const char*>(GetModuleHandleA(nullptr)) +
