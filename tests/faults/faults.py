@@ -33,6 +33,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
+import limits  # noqa: E402
 import screens  # noqa: E402  the console texts, typed once for all drivers
 
 SKIPPED = 77
@@ -422,10 +423,39 @@ def stream_cases():
 
 # ---- Memory ----
 
+FINE_SPAN = 256 << 10  # the limits above the smallest that runs, tried page by page
+
+
+def limit_sweep(ctx):
+    """Each program on its example image and on a 40 MB line, from the
+    smallest address space it starts in (found by bisection) page by page
+    over the next 256 KiB: the whole of the range where memory runs out in
+    one step after another."""
+    name = "address space limits from the smallest that runs"
+    if not limits.have_prlimit():
+        ctx.skip(name, "prlimit is not installed (Debian package util-linux)")
+        return
+    if ctx.runner or ctx.sanitized:
+        ctx.skip(name, "an address space limit leaves no room for the runner or the sanitizers")
+        return
+    folder = tempfile.mkdtemp(prefix="faults-")
+    try:
+        for program, source in limits.inputs(folder):
+            sweep = limits.Sweep(ctx.programs[program], program, source, folder)
+            start = sweep.lowest_start()
+            if start is not None:
+                for limit in range(start, start + FINE_SPAN + 1, limits.PAGE):
+                    sweep.status(limit)
+            ctx.report(f"{sweep.name()}: {name} ({start and start // 1024} KiB), statuses {sweep.counts()}",
+                       sweep.problems)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def memory_cases():
     # One line of a GiB (NUL bytes, so it takes no disk room) under an
     # address space of 256 MB.
-    return [Case(f"{program}: a line longer than the memory", program, Sparse(1 << 30),
+    return [limit_sweep] + [Case(f"{program}: a line longer than the memory", program, Sparse(1 << 30),
                  address_space_limit=256 << 20,
                  console=failed(program, OUTPUT[program], "EOutOfMemory", "Zu wenig Arbeitsspeicher"),
                  written=ABSENT)
@@ -573,7 +603,10 @@ def main():
     ctx = Context(options)
     for name in options.group:
         for case in GROUPS[name]():
-            run_case(ctx, case)
+            if isinstance(case, Case):
+                run_case(ctx, case)
+            else:
+                case(ctx)  # a case that runs and reports itself
     print(f"{ctx.passed} passed, {ctx.failed} failed, {ctx.skipped} skipped")
     if ctx.failed:
         return 1
