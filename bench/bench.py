@@ -23,6 +23,9 @@ import time
 
 import gen
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "faults"))
+import limits  # noqa: E402
+
 MB = 1_000_000
 SEED = 20260
 TARGET_DD_RATIO = 2.0
@@ -351,6 +354,29 @@ class Bench:
             sys.exit("bench: callgrind on %s failed\n%s" % (name, result.stderr))
         return int(found.group(1))
 
+    def limits(self):
+        step = (256 if self.args.quick else 16) << 10
+        print("\n== Address space limits (prlimit --as) from %d to %d MiB in steps of %d KiB"
+              % (limits.LOWEST >> 20, limits.HIGHEST >> 20, step >> 10))
+        if not limits.have_prlimit():
+            print("  skipped: prlimit not installed")
+            self.verdict("no run under a limit ends by a signal", None, "skipped", "0 runs")
+            return
+        wrong = 0
+        for program, source in limits.inputs(self.data):
+            sweep = limits.Sweep(os.path.join(self.bin, program), program, source, self.data)
+            for limit in range(limits.LOWEST, limits.HIGHEST + 1, step):
+                sweep.status(limit)
+            runs = sorted(sweep.statuses.items())
+            starts = next((limit for limit, status in runs if status != limits.LOADER_FAILED), None)
+            print("  %-26s runs from %s, statuses %s" % (sweep.name(), kib(starts >> 10) if starts else "-",
+                                                          sweep.counts()))
+            for problem in sweep.problems:
+                print("    " + problem)
+            wrong += len(sweep.problems)
+        self.verdict("runs under a limit that end by a signal or wrongly", wrong == 0, "%d runs" % wrong, "0 runs")
+        self.failed = self.failed or wrong != 0
+
     def summary(self):
         print("\n== Targets")
         for what, met, measured, target in self.verdicts:
@@ -369,7 +395,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, for development")
     parser.add_argument("--size", type=float, help="image size in MB for the throughput section")
     parser.add_argument("--repeat", type=int, help="rounds per section")
-    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,instructions,startup")
+    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,instructions,startup,limits")
     args = parser.parse_args()
     size = args.size or float(os.environ.get("BENCH_SIZE_MB", 10 if args.quick else 100))
     args.size = int(size * MB)
@@ -390,7 +416,8 @@ def main():
         os.getloadavg()[0]))
     sections = {"throughput": bench.comparison, "scaling": bench.scaling,
                 "lines": bench.pathological, "instructions": bench.instructions,
-                "startup": bench.startup}
+                "startup": bench.startup,
+                "limits": bench.limits}
     chosen = args.only.split(",") if args.only else list(sections)
     unknown = [name for name in chosen if name not in sections]
     if unknown:
