@@ -6,7 +6,9 @@ Whatever the limit, a run must end by itself: with the loader not fitting
 or, where memory ran out, in a file step with that step's failure line
 (status 2) or elsewhere with the fatal error report "Zu wenig
 Arbeitsspeicher" behind the lines written until then (status 1). Never by
-a signal, and never with a word on standard error.
+a signal, and never with a word on standard error. A run that completes
+writes the same output as the run without a limit; one that does not
+leaves no output, not even the new file written aside.
 """
 
 import os
@@ -66,6 +68,8 @@ class Sweep:
         self.reference = self.run(None)
 
     def run(self, limit):
+        """Status, console and standard error of one run, and the output it
+        left (None for none)."""
         if os.path.exists(self.output):
             os.remove(self.output)
         command = [self.path, self.source, self.output]
@@ -74,14 +78,24 @@ class Sweep:
         done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, timeout=300)
         stdout = re.sub(rb"( bei )[0-9A-F]{8}(\.\n)", rb"\1" + screens.MASKED_ADDRESS + rb"\2", done.stdout)
-        return done.returncode, stdout, done.stderr
+        written = None
+        if os.path.exists(self.output):
+            with open(self.output, "rb") as f:
+                written = f.read()
+        return done.returncode, stdout, done.stderr, written
+
+    def left_aside(self):
+        """Files the run left beside the output, written aside and never
+        put in place."""
+        stem = "." + os.path.basename(self.output) + "."
+        return [name for name in os.listdir(self.folder) if name.startswith(stem)]
 
     def status(self, limit):
         """Runs under the limit, notes what is wrong with the run, and gives
         its status."""
-        status, stdout, errors = self.run(limit)
+        status, stdout, errors, written = self.run(limit)
         self.statuses[limit] = status
-        why = self.judge(status, stdout, errors)
+        why = self.judge(status, stdout, errors) or self.judge_output(status, written)
         if why:
             self.problems.append(f"{limit // 1024} KiB: {why}")
         return status
@@ -108,6 +122,15 @@ class Sweep:
                 return None
             return f"status 2 without a file step's failure line: {stdout[-300:]!r}"
         return f"status {status}"
+
+    def judge_output(self, status, written):
+        if self.left_aside():
+            return f"status {status} left {self.left_aside()} behind"
+        if status == self.reference[0] == 0:
+            return None if written == self.reference[3] else "the output differs from the one without a limit"
+        if written is not None:
+            return f"status {status} left an output of {len(written)} bytes"
+        return None
 
     def lowest_start(self):
         """The smallest limit, in pages, under which the program runs at all
