@@ -355,7 +355,6 @@ def corpus_group(ctx):
 # each for a reading of ours; a case fails once they agree, so the entry can go.
 PEER_DIFFERENT = {
     "srecord-t0111a-in.txt": 'ends in "Q": only a lower-case "q" ends the image, "Q" is a data line',
-    "srecord-t0021a-in.hex": "a type 02 record running over offset 0xFFFF is not wrapped in its segment",
 }
 
 # By extension: the program that converts the file, the formats for srecord
@@ -492,19 +491,6 @@ def srec_group(ctx):
             return (check_run("rakemo", "in.hex", "out.txt", stdout, status, image_size(image), len(image)) +
                     srec_cmp("in.hex", "-intel", "out.txt", "-ti-txt", folder))
         report(ctx, f"srec segments {n}: records past their segment's end through rakemo", in_folder(wraps_to_titxt))
-
-    # srecord's own test image of a record past its segment's end: 32 bytes
-    # from FFFD on in segment 1000, 3 before the end and 29 from the start.
-    peer = os.path.join(os.path.dirname(os.path.abspath(ctx.corpus)), "peer", "srecord-t0021a-in.hex")
-    if not os.path.exists(peer):
-        ctx.skip("srec peer image", f"no image at {peer}")
-        return
-
-    def peer_to_titxt(folder):
-        stdout, status, _ = convert(ctx, "rakemo", peer, "out.txt", folder)
-        return (check_run("rakemo", peer, "out.txt", stdout, status, 32, 2) +
-                srec_cmp(peer, "-intel", "out.txt", "-ti-txt", folder))
-    report(ctx, "srec peer image srecord-t0021a through rakemo", in_folder(peer_to_titxt))
 
 
 # ---- Round trip ----
