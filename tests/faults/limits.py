@@ -23,7 +23,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import screens  # noqa: E402
 
 EXAMPLES = os.path.join(HERE, "..", "..", "examples")
-LOWEST = 4 << 20
+LOWEST = 1 << 20  # below where any build of the programs loads
 HIGHEST = 24 << 20
 PAGE = 4 << 10
 LOADER_FAILED = 127
