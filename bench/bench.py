@@ -374,7 +374,8 @@ class Bench:
             for problem in sweep.problems:
                 print("    " + problem)
             wrong += len(sweep.problems)
-        self.verdict("runs under a limit that end by a signal or wrongly", wrong == 0, "%d runs" % wrong, "0 runs")
+        self.verdict("runs under a limit that end by a signal or wrongly", wrong == 0,
+                     "%d runs" % wrong, "0 runs")
         self.failed = self.failed or wrong != 0
 
     def summary(self):

@@ -257,6 +257,7 @@ void ConvertHexToTiTxt(LineFile& source, LineFile& output, ConversionStats& stat
       CountUp(stats.AddressRanges, 1);
     }
     const std::int32_t count = FieldValue(line.substr(1, 2));
-    expected_address = AppendRecord(output, pending, line.substr(kMinRecordLength - 1), offset, count, base, stats);
+    const TextLine data_text = line.substr(kMinRecordLength - 1);
+    expected_address = AppendRecord(output, pending, data_text, offset, count, base, stats);
   }
 }

@@ -490,7 +490,8 @@ def srec_group(ctx):
             stdout, status, _ = convert(ctx, "rakemo", "in.hex", "out.txt", folder)
             return (check_run("rakemo", "in.hex", "out.txt", stdout, status, image_size(image), len(image)) +
                     srec_cmp("in.hex", "-intel", "out.txt", "-ti-txt", folder))
-        report(ctx, f"srec segments {n}: records past their segment's end through rakemo", in_folder(wraps_to_titxt))
+        report(ctx, f"srec segments {n}: records past their segment's end through rakemo",
+               in_folder(wraps_to_titxt))
 
 
 # ---- Round trip ----

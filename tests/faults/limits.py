@@ -114,7 +114,7 @@ class Sweep:
             before = stdout[:-len(report)] if stdout.endswith(report) else None
             if before is not None and self.reference[1].startswith(before):
                 return None
-            return f"status 1 without the report of exhausted memory behind the lines before it: {stdout[-300:]!r}"
+            return f"status 1 without the report of exhausted memory after its lines: {stdout[-300:]!r}"
         if status == 2:
             out = self.output
             if stdout in (screens.source_failed(self.program, self.source),
