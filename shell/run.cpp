@@ -148,7 +148,7 @@ bool HasSwitch(char letter) {
   return false;
 }
 
-void WaitForEnter() { ConsoleReadLine(); }
+void WaitForEnter() { ConsoleSkipLine(); }
 
 int FatalErrorReport(const Failure& failure) {
   // Before its completion the run created no output: a new file written

@@ -84,6 +84,7 @@ void Attach(LineFile& file, FileHandle handle, FileMode mode, LineBuffer buffer,
   file.filled = 0;
   file.data_ended = false;
   file.skip_lf = false;
+  file.line_open = false;
   file.long_line.clear();
   file.handle = handle;
   file.mode = mode;
@@ -138,8 +139,18 @@ void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
   }
 }
 
+// Gives the first line_limit bytes of a line that is longer, and leaves
+// the rest of it, from taken bytes on at begin, for ReadLinePart.
+TextLine CutLine(LineFile& file, const char* begin, std::size_t taken) {
+  AppendToLongLine(file, begin, begin + taken);
+  file.position = static_cast<std::size_t>(begin + taken - file.buffer.get());
+  file.line_open = true;
+  return file.long_line;
+}
+
 // A line that runs past the bytes in the buffer, gathered across as many
-// blocks as it needs, or one that follows a CR at the end of a block.
+// blocks as it needs up to line_limit bytes, or one that follows a CR at
+// the end of a block.
 [[gnu::noinline]] TextLine ReadLongLine(LineFile& file) {
   SkipPendingLf(file);
   bool spilled = false;  // the line began in an earlier block
@@ -149,6 +160,9 @@ void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
     const char* begin = file.buffer.get() + file.position;
     const char* end = file.buffer.get() + file.filled;
     const char* stop = FindLineStop(begin, end);
+    const auto size = static_cast<std::size_t>(stop - begin);
+    const std::size_t room = file.line_limit - file.long_line.size();
+    if (size > room && (spilled || stop == end)) return CutLine(file, begin, room);
     if (stop == end) {
       AppendToLongLine(file, begin, end);
       spilled = true;
@@ -156,7 +170,7 @@ void AppendToLongLine(LineFile& file, const char* begin, const char* end) {
       continue;
     }
     PassLineEnd(file, stop);
-    if (!spilled) return TextLine(begin, static_cast<std::size_t>(stop - begin));
+    if (!spilled) return TextLine(begin, size);
     AppendToLongLine(file, begin, stop);
     return file.long_line;
   }
@@ -261,6 +275,13 @@ void FlushIgnoringFailure(LineFile& file) {
   file.position = 0;
 }
 
+LineFile& StandardInput() {
+  if (g_standard_input.mode == FileMode::Closed)
+    Attach(g_standard_input, PlatformStandardInput(), FileMode::Reading,
+           LineBuffer(g_standard_input_buffer, {false}), kConsoleBufferSize);
+  return g_standard_input;
+}
+
 }  // namespace
 
 void AttachForReading(LineFile& file, FileHandle handle, std::size_t buffer_size) {
@@ -301,6 +322,28 @@ TextLine ReadLine(LineFile& file) {
   if (stop == end) return ReadLongLine(file);
   PassLineEnd(file, stop);
   return TextLine(begin, static_cast<std::size_t>(stop - begin));
+}
+
+TextLine ReadLinePart(LineFile& file) {
+  if (!file.line_open) SkipPendingLf(file);
+  if (!HasByte(file)) {
+    file.line_open = false;
+    return {};
+  }
+  const char* begin = file.buffer.get() + file.position;
+  const char* end = file.buffer.get() + file.filled;
+  const char* stop = FindLineStop(begin, end);
+  file.line_open = stop == end;
+  if (file.line_open)
+    file.position = file.filled;
+  else
+    PassLineEnd(file, stop);
+  return TextLine(begin, static_cast<std::size_t>(stop - begin));
+}
+
+void SkipLine(LineFile& file) {
+  do ReadLinePart(file);
+  while (file.line_open);
 }
 
 void FlushLineFile(LineFile& file) {
@@ -387,12 +430,9 @@ void ConsoleWriteLastLine(std::initializer_list<std::string_view> parts) {
   FlushIgnoringFailure(console);
 }
 
-TextLine ConsoleReadLine() {
-  if (g_standard_input.mode == FileMode::Closed)
-    Attach(g_standard_input, PlatformStandardInput(), FileMode::Reading,
-           LineBuffer(g_standard_input_buffer, {false}), kConsoleBufferSize);
-  return ReadLine(g_standard_input);
-}
+TextLine ConsoleReadLine() { return ReadLine(StandardInput()); }
+
+void ConsoleSkipLine() { SkipLine(StandardInput()); }
 
 void FlushConsole() {
   if (g_standard_output.mode == FileMode::Writing) FlushLineFile(g_standard_output);
@@ -406,32 +446,53 @@ int HexDigitValue(char c) {
   return value;
 }
 
-std::int32_t HexToInt(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 0x20) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 0x20) --end;
-  if (begin == end) return -1;
-  // From the last character to the first, so the last wrong one is named;
-  // characters beyond the eighth from the end are tested but weigh 0.
-  std::uint32_t sum = 0;
-  for (std::size_t k = 0; k < end - begin; ++k) {
-    const char c = text[end - 1 - k];
+// Bytes of 0x20 or less are trimmed at both ends: one between other bytes
+// is wrong like any other non-digit, which is known only once a byte above
+// 0x20 follows it. The sum shifts the older digits out, so only the last
+// eight weigh.
+void AddToHexField(HexField& field, std::string_view part) {
+  for (const char c : part) {
+    if (static_cast<unsigned char>(c) <= 0x20) {
+      field.blanks = field.content;
+      field.last_blank = c;
+      continue;
+    }
+    if (field.blanks) {
+      field.wrong = true;
+      field.last_wrong = field.last_blank;
+      field.blanks = false;
+    }
+    field.content = true;
     const int value = kHexDigits.value[static_cast<unsigned char>(c)];
-    if (value < 0) RaiseConvertError(std::string_view(&text[end - 1 - k], 1));
-    if (k < 8) sum += static_cast<std::uint32_t>(value) << (4 * k);
+    if (value < 0) {
+      field.wrong = true;
+      field.last_wrong = c;
+    }
+    field.sum = field.sum << 4 | static_cast<std::uint32_t>(value & 0xF);
   }
-  return static_cast<std::int32_t>(sum);
+}
+
+std::int32_t HexFieldValue(const HexField& field) {
+  if (!field.content) return -1;
+  if (field.wrong) RaiseConvertError(std::string_view(&field.last_wrong, 1));
+  return static_cast<std::int32_t>(field.sum);
+}
+
+std::int32_t RequiredHexFieldValue(const HexField& field) {
+  if (!field.content) RaiseConvertError({});
+  return HexFieldValue(field);
+}
+
+std::int32_t HexToInt(std::string_view text) {
+  HexField field;
+  AddToHexField(field, text);
+  return HexFieldValue(field);
 }
 
 std::int32_t RequiredHexToInt(std::string_view text) {
-  const std::int32_t value = HexToInt(text);
-  if (value == -1) {
-    bool blank = true;
-    for (const char c : text) blank = blank && static_cast<unsigned char>(c) <= 0x20;
-    if (blank) RaiseConvertError({});
-  }
-  return value;
+  HexField field;
+  AddToHexField(field, text);
+  return RequiredHexFieldValue(field);
 }
 
 std::string FormatDecimal(std::int32_t value) {

@@ -16,6 +16,12 @@
 // and stays valid until the next operation on that file.
 using TextLine = std::string_view;
 
+// The longest line ReadLine gathers across refills of the buffer. A longer
+// line is given as its first bytes and the rest is left to ReadLinePart, so
+// no line needs more memory than this; a line that lies whole in the
+// buffer is always given whole.
+constexpr std::size_t kWholeLineLimit = 128 * 1024;
+
 enum class FileMode { Closed, Reading, Writing };
 
 // A file's buffer: allocated for a file, static storage for the console,
@@ -39,13 +45,27 @@ struct LineFile {
   bool data_ended = false;   // reading: the file has no more data
   bool skip_lf = false;      // reading: a CR ended the last line; skip an LF after it
   std::string long_line;     // reading: a line that did not fit the buffer
+  std::size_t line_limit = kWholeLineLimit;  // reading: the most ReadLine gathers
+  bool line_open = false;    // reading: the line last read goes on; its rest is still to be read
   bool console = false;      // writing: a character device, passed on at each line end
 };
 
 void OpenForReading(LineFile& file, const std::string& name);
 void CreateForWriting(LineFile& file, const std::string& name);
 bool AtEnd(LineFile& file);
+// The next line, or, when it neither lies in the buffer nor is at most
+// line_limit bytes long, its first line_limit bytes with line_open set.
+// The rest of such a line must be read with ReadLinePart or dropped with
+// SkipLine before the next AtEnd or ReadLine; the first bytes stay valid
+// meanwhile.
 TextLine ReadLine(LineFile& file);
+// The next bytes of the line that is open, or of the next line when none
+// is: as many as lie in the buffer, in place. line_open tells whether the
+// line goes on after them.
+TextLine ReadLinePart(LineFile& file);
+// Reads to the end of the line that is open, or of the next line, keeping
+// nothing.
+void SkipLine(LineFile& file);
 void WriteLine(LineFile& file, std::string_view line);
 void CloseLineFile(LineFile& file);
 
@@ -74,12 +94,32 @@ void AppendMessageText(std::string& message, std::string_view text);
 // the console cannot be written.
 void ConsoleWriteLastLine(std::initializer_list<std::string_view> parts);
 TextLine ConsoleReadLine();
+// Reads one line of standard input and drops it: the pause for Enter.
+void ConsoleSkipLine();
 // Writes out the console's buffer: before another program takes over the
 // console, and at the end of a run.
 void FlushConsole();
 
 int HexDigitValue(char c);
 std::int32_t HexToInt(std::string_view text);
+
+// A hexadecimal field read in parts, left to right, with the result of
+// HexToInt over all of them: nothing of the text is kept, so a field of
+// any length takes the same memory.
+struct HexField {
+  std::uint32_t sum = 0;   // the value of the digits so far, the last eight weighing
+  bool content = false;    // a byte above 0x20 was met
+  bool blanks = false;     // bytes of 0x20 or less follow the last such byte
+  char last_blank = 0;     // the last of them: wrong unless the field ends with it
+  bool wrong = false;      // a byte of the field is no digit
+  char last_wrong = 0;     // the last such byte so far
+};
+void AddToHexField(HexField& field, std::string_view part);
+// HexToInt of the whole field: -1 when it is blank, or the failure naming
+// its last wrong byte.
+std::int32_t HexFieldValue(const HexField& field);
+// The same for a field that must hold a value.
+std::int32_t RequiredHexFieldValue(const HexField& field);
 // HexToInt for a field that must hold a value: empty after trimming fails.
 std::int32_t RequiredHexToInt(std::string_view text);
 std::string FormatDecimal(std::int32_t value);

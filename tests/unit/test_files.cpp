@@ -53,20 +53,24 @@ std::string NotAnIntegerMessage(std::string_view offending) {
   return message;
 }
 
-Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes) {
+Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes, std::size_t buffer_size,
+                   std::size_t line_limit) {
   TempDir dir;
   const std::string source_path = dir.Write("source", source_bytes);
   const std::string output_path = dir.Path("output");
   LineFile source;
   LineFile output;
   OpenForReading(source, source_path);
+  if (buffer_size != 0) AttachForReading(source, source.handle, buffer_size);
+  source.line_limit = line_limit;
   CreateForWriting(output, output_path);
   Conversion result;
   result.stats = {-7, -7};  // the loop resets them
   try {
     loop(source, output, result.stats);
-  } catch (const EConvertError& failure) {
+  } catch (const Failure& failure) {
     result.failed = true;
+    result.kind = failure.KindName();
     result.message = failure.message;
   }
   // What the loop wrote before a failure is in the output's buffer: closing

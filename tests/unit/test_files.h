@@ -36,11 +36,20 @@ std::string Lines(const std::vector<std::string>& lines, std::string_view end = 
 // field: Windows-1252, so the u-umlaut is 0xFC.
 std::string NotAnIntegerMessage(std::string_view offending);
 
+inline bool operator==(const ConversionStats& a, const ConversionStats& b) {
+  return a.BytesConverted == b.BytesConverted && a.AddressRanges == b.AddressRanges;
+}
+
 // What a conversion loop made of a source, run on temporary files.
 struct Conversion {
   std::string output;
   ConversionStats stats;
   bool failed = false;
-  std::string message;  // of the EConvertError that ended the loop
+  std::string kind;     // of the failure that ended the loop
+  std::string message;  // and its message
+  bool operator==(const Conversion&) const = default;
 };
-Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes);
+// With the source read through a buffer of buffer_size bytes (0: as the
+// programs open it) that gathers lines of at most line_limit bytes.
+Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes, std::size_t buffer_size = 0,
+                   std::size_t line_limit = kWholeLineLimit);

@@ -173,6 +173,102 @@ TEST(ReadLine, LongLineIsReadWhole) {
   }
 }
 
+// ---- Lines longer than what is gathered ----
+
+// The lines by the reading pattern with a gathering limit: each as its
+// first bytes from ReadLine and the rest from ReadLinePart. A line given in
+// parts is given in parts of the buffer, after first bytes of the limit.
+std::vector<std::string> ReadInParts(std::string_view bytes, std::size_t buffer_size, std::size_t limit) {
+  TempDir dir;
+  const std::string path = dir.Write("source", bytes);
+  LineFile file;
+  AttachForReading(file, open(path.c_str(), O_RDONLY), buffer_size);
+  file.line_limit = limit;
+  std::vector<std::string> lines;
+  while (!AtEnd(file)) {
+    std::string line(ReadLine(file));
+    if (file.line_open) {
+      EXPECT_EQ(line.size(), limit);
+    }
+    while (file.line_open) {
+      const TextLine part = ReadLinePart(file);
+      EXPECT_LE(part.size(), buffer_size);
+      line += part;
+    }
+    lines.push_back(line);
+  }
+  EXPECT_EQ(ReadLine(file), "");
+  CloseLineFile(file);
+  return lines;
+}
+
+constexpr std::size_t kSmallLimits[] = {1, 2, 5, 64};
+
+TEST(ReadLinePart, LinesCutAtTheLimitAreWholeWithTheirParts) {
+  for (const ReadCase& c : kReadCases)
+    for (const std::size_t size : kBufferSizes)
+      for (const std::size_t limit : kSmallLimits)
+        EXPECT_EQ(ReadInParts(c.bytes, size, limit), c.lines)
+            << "bytes " << testing::PrintToString(c.bytes) << ", buffer " << size << ", limit " << limit;
+}
+
+TEST(ReadLinePart, LongLinesWithEveryLineEnd) {
+  const std::string line = Bytes(300000, 2);
+  const std::vector<std::string> lines = {line, "", "B", line.substr(0, kWholeLineLimit),
+                                          line.substr(0, kWholeLineLimit + 1), line};
+  for (const std::string_view end : {"\r\n"sv, "\r"sv, "\n"sv}) {
+    const std::string bytes = Lines(lines, end);
+    for (const std::size_t size : {std::size_t{7}, std::size_t{4096}, std::size_t{64 * 1024}}) {
+      EXPECT_EQ(ReadInParts(bytes, size, kWholeLineLimit), lines) << "buffer " << size;
+      EXPECT_EQ(ReadInParts(bytes, size, 1000), lines) << "buffer " << size;
+    }
+  }
+}
+
+TEST(ReadLinePart, ALineThatLiesInTheBufferIsGivenWhole) {
+  // Cutting saves memory only where the line would be gathered.
+  TempDir dir;
+  const std::string path = dir.Write("source", "ABCDEFGH\r\nIJ");
+  LineFile file;
+  AttachForReading(file, open(path.c_str(), O_RDONLY), 64);
+  file.line_limit = 2;
+  EXPECT_EQ(ReadLine(file), "ABCDEFGH");
+  EXPECT_FALSE(file.line_open);
+  EXPECT_EQ(ReadLine(file), "IJ");
+  CloseLineFile(file);
+}
+
+TEST(SkipLine, DropsOneLineWhereverItStands) {
+  // Every other line dropped, at its start or after its first bytes; a
+  // Ctrl-Z still ends the input.
+  const std::string long_line = Bytes(200000, 3);
+  const std::string bytes = "A\r\n" + long_line + "\rB\n\r\nC\r" + long_line + "\r\nD\n" + long_line + "\x1A" "E\r\n";
+  for (const bool after_first_bytes : {false, true})
+    for (const std::size_t size : kBufferSizes)
+      for (const std::size_t limit : {std::size_t{1}, std::size_t{5}, kWholeLineLimit}) {
+        TempDir dir;
+        LineFile file;
+        AttachForReading(file, open(dir.Write("source", bytes).c_str(), O_RDONLY), size);
+        file.line_limit = limit;
+        std::vector<std::string> kept;
+        for (bool keep = true; !AtEnd(file); keep = !keep) {
+          if (keep) {
+            std::string line(ReadLine(file));
+            while (file.line_open) line += ReadLinePart(file);
+            kept.push_back(line);
+          } else if (!after_first_bytes) {
+            SkipLine(file);
+          } else {
+            ReadLine(file);
+            if (file.line_open) SkipLine(file);
+          }
+        }
+        CloseLineFile(file);
+        EXPECT_EQ(kept, (std::vector<std::string>{"A", "B", "C", "D"}))
+            << "buffer " << size << ", limit " << limit << (after_first_bytes ? ", after first bytes" : "");
+      }
+}
+
 TEST(ReadLine, CtrlZEndsTheInputAndIsNeverConsumed) {
   TempDir dir;
   const std::string path = dir.Write("source", "A"s + kCtrlZ + "B\r\nC\r\n");
@@ -539,61 +635,120 @@ TEST(HexDigitValue, EveryByte) {
   }
 }
 
+struct HexValueCase {
+  std::string_view field;
+  std::int32_t value;
+};
+constexpr HexValueCase kHexValues[] = {
+    {"1F", 31},
+    {" 00C0 ", 192},
+    {"", -1},
+    {" \t ", -1},
+    {"\x00\x01\r\n "sv, -1},  // everything of code 32 or less is trimmed
+    {"00", 0},
+    {"7FFFFFFF", 2147483647},
+    {"FFFFFFFF", -1},
+    {"80000000", INT32_MIN},
+    {"1FFFFFFFF", -1},  // nine characters: the last eight count
+    {"0000000012", 18},
+    {"1f", 31},
+    {"c000", 0xC000},
+    {"aBcD", 0xABCD},
+    {"\x00" "1F\x00"sv, 31},
+    {"\t\r\nC000\r\n", 0xC000},
+    {"0", 0},
+    {"F", 15},
+};
+
+struct HexFailureCase {
+  std::string_view field;
+  char named;
+  const char* why;
+};
+constexpr HexFailureCase kHexFailures[] = {
+    {"G1H", 'H', "the last offending character is named"},
+    {"1 2", ' ', "a blank inside a field"},
+    {"1\t2", '\t', "a tab inside a field"},
+    {"+1", '+', "no sign"},
+    {"-1", '-', "no sign"},
+    {"$1F", '$', "no prefix"},
+    {"0x1F", 'x', "no prefix"},
+    {"0X1F", 'X', "no prefix"},
+    {"1g", 'g', "g is no digit"},
+    {"1\x00" "2"sv, '\x00', "a zero byte inside a field"},
+    {"\x81", '\x81', "bytes above 0x7F are no digits"},
+    {"1\xFF", '\xFF', "bytes above 0x7F are no digits"},
+    {"G00000000", 'G', "characters left of the last eight are tested too"},
+    {" 1 \t2 G ", 'G', "blanks inside, a wrong character after them"},
+    {" G \t2\t ", '\t', "the last of the blanks inside"},
+};
+
 TEST(HexToInt, Values) {
-  struct Case {
-    std::string_view field;
-    std::int32_t value;
-  };
-  constexpr Case kGood[] = {
-      {"1F", 31},
-      {" 00C0 ", 192},
-      {"", -1},
-      {" \t ", -1},
-      {"\x00\x01\r\n "sv, -1},  // everything of code 32 or less is trimmed
-      {"00", 0},
-      {"7FFFFFFF", 2147483647},
-      {"FFFFFFFF", -1},
-      {"80000000", INT32_MIN},
-      {"1FFFFFFFF", -1},  // nine characters: the last eight count
-      {"0000000012", 18},
-      {"1f", 31},
-      {"c000", 0xC000},
-      {"aBcD", 0xABCD},
-      {"\x00" "1F\x00"sv, 31},
-      {"\t\r\nC000\r\n", 0xC000},
-      {"0", 0},
-      {"F", 15},
-  };
-  for (const Case& c : kGood) EXPECT_EQ(HexToInt(c.field), c.value) << testing::PrintToString(std::string(c.field));
+  for (const HexValueCase& c : kHexValues)
+    EXPECT_EQ(HexToInt(c.field), c.value) << testing::PrintToString(std::string(c.field));
 }
 
 TEST(HexToInt, Failures) {
-  struct Case {
-    std::string_view field;
-    char named;
-    const char* why;
-  };
-  constexpr Case kBad[] = {
-      {"G1H", 'H', "the last offending character is named"},
-      {"1 2", ' ', "a blank inside a field"},
-      {"1\t2", '\t', "a tab inside a field"},
-      {"+1", '+', "no sign"},
-      {"-1", '-', "no sign"},
-      {"$1F", '$', "no prefix"},
-      {"0x1F", 'x', "no prefix"},
-      {"0X1F", 'X', "no prefix"},
-      {"1g", 'g', "g is no digit"},
-      {"1\x00" "2"sv, '\x00', "a zero byte inside a field"},
-      {"\x81", '\x81', "bytes above 0x7F are no digits"},
-      {"1\xFF", '\xFF', "bytes above 0x7F are no digits"},
-      {"G00000000", 'G', "characters left of the last eight are tested too"},
-  };
-  for (const Case& c : kBad) {
+  for (const HexFailureCase& c : kHexFailures) {
     try {
       const std::int32_t value = HexToInt(c.field);
       ADD_FAILURE() << testing::PrintToString(std::string(c.field)) << " gave " << value << ": " << c.why;
     } catch (const EConvertError& failure) {
       EXPECT_EQ(failure.message, NotAnIntegerMessage(std::string(1, c.named))) << c.why;
+    }
+  }
+}
+
+// HexFieldValue of a field added in two parts, split at split.
+std::int32_t FieldInTwoParts(std::string_view field, std::size_t split) {
+  HexField scan;
+  AddToHexField(scan, field.substr(0, split));
+  AddToHexField(scan, field.substr(split));
+  return HexFieldValue(scan);
+}
+
+TEST(HexField, InPartsGivesWhatHexToIntGivesWhole) {
+  for (const HexValueCase& c : kHexValues)
+    for (std::size_t split = 0; split <= c.field.size(); ++split)
+      EXPECT_EQ(FieldInTwoParts(c.field, split), c.value) << testing::PrintToString(std::string(c.field)) << " at "
+                                                          << split;
+  for (const HexFailureCase& c : kHexFailures)
+    for (std::size_t split = 0; split <= c.field.size(); ++split) {
+      try {
+        FieldInTwoParts(c.field, split);
+        ADD_FAILURE() << c.why << " at " << split;
+      } catch (const EConvertError& failure) {
+        EXPECT_EQ(failure.message, NotAnIntegerMessage(std::string(1, c.named))) << c.why << " at " << split;
+      }
+    }
+}
+
+TEST(HexField, AFieldOfAMillionCharactersInSmallParts) {
+  // The value of the last eight digits, the last wrong character named,
+  // and blanks trimmed at both ends however the parts fall.
+  const std::string zeros(1000000, '0');
+  struct Case {
+    std::string field;
+    std::int32_t value;   // when named is 0
+    char named;
+  };
+  const Case kCases[] = {
+      {"  " + zeros + "12345678\t ", 0x12345678, 0},
+      {"9" + zeros + "C000", 0xC000, 0},
+      {"G" + zeros + "C000", 0, 'G'},
+      {zeros + "C00g", 0, 'g'},
+      {"x" + zeros + "C00g", 0, 'g'},
+      {zeros + " C000", 0, ' '},
+      {std::string(1000000, ' '), -1, 0},
+  };
+  for (const Case& c : kCases) {
+    HexField field;
+    try {
+      for (std::size_t at = 0; at < c.field.size(); at += 4093) AddToHexField(field, std::string_view(c.field).substr(at, 4093));
+      EXPECT_EQ(HexFieldValue(field), c.value);
+      EXPECT_EQ(c.named, 0);
+    } catch (const EConvertError& failure) {
+      EXPECT_EQ(failure.message, NotAnIntegerMessage(std::string(1, c.named)));
     }
   }
 }
