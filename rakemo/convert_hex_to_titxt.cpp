@@ -15,6 +15,10 @@
 namespace {
 
 constexpr std::size_t kMinRecordLength = 10;
+// Start code, count, address, type and at most 255 data pieces: all of a
+// record that is ever read.
+constexpr std::size_t kMaxRecordLength = 9 + 2 * 255;
+static_assert(kWholeLineLimit >= kMaxRecordLength);
 constexpr std::size_t kFullDataLine = 47;  // 16 pieces of two characters and their blanks
 
 // The data line being built: pieces each followed by one blank. It never
@@ -233,6 +237,9 @@ void ConvertHexToTiTxt(LineFile& source, LineFile& output, ConversionStats& stat
       return;
     }
     const TextLine line = ReadLine(source);
+    // A record is read up to its 255th data piece, far within the first
+    // bytes of a long line: the rest is dropped as it is read.
+    if (source.line_open) SkipLine(source);
     if (line.size() < kMinRecordLength) continue;
     const TextLine type = line.substr(7, 2);
     if (type != "00") {  // data, the commonest type, passes one test

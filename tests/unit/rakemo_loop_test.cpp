@@ -2,6 +2,7 @@
 // the loop on temporary files and compares the output bytes and the counts.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,42 @@ TEST(ConvertHexToTiTxt, Failures) {
     EXPECT_EQ(result.output, Lines(c.output)) << c.why;  // and no end line
     EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.why;
   }
+}
+
+TEST(ConvertHexToTiTxt, LongLines) {
+  // A record is read up to its 255th data piece; what a long line holds
+  // after that is never looked at, however long it is.
+  std::string digits;
+  LineList lines_of_255 = {"@C000"};
+  for (int i = 0; i < 150000; ++i) {
+    char piece[3];
+    std::snprintf(piece, sizeof piece, "%02X", (i * 7 + 3) & 0xFF);
+    digits += piece;
+    if (i >= 255) continue;
+    std::string& line = i % 16 == 0 ? lines_of_255.emplace_back() : lines_of_255.back();
+    if (!line.empty()) line += ' ';
+    line += piece;
+  }
+  lines_of_255.push_back("q");
+  const std::string tail(300000, 'x');
+  const Case kLong[] = {
+      {"a record with a long tail", {":02C00000AABB" + tail, ":02C00200CCDD93"}, {"@C000", "AA BB CC DD", "q"}, 4, 1},
+      {"a record of 255 bytes in a line of 300,000 digits", {":FFC00000" + digits}, lines_of_255, 255, 1},
+      {"an end record with a long tail", {":00000001FF" + tail, ":02C00000AABBD9"}, {"q"}, 0, 0},
+      {"a start address record with a long tail", {":04000003" + tail, ":02C00000AABBD9"},
+       {"@C000", "AA BB", "q"}, 2, 1},
+  };
+  for (const Case& c : kLong)
+    for (const std::size_t size : {std::size_t{7}, std::size_t{0}}) {
+      const Conversion result = RunLoop(ConvertHexToTiTxt, Lines(c.source), size);
+      EXPECT_FALSE(result.failed) << c.name << ": " << result.message;
+      EXPECT_EQ(result.output, Lines(c.output)) << c.name;
+      EXPECT_EQ(result.stats.BytesConverted, c.bytes) << c.name;
+      EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.name;
+    }
+  const Conversion bad = RunLoop(ConvertHexToTiTxt, Lines({":02C0G000" + tail}));
+  EXPECT_TRUE(bad.failed);
+  EXPECT_EQ(bad.message, NotAnIntegerMessage("G"));
 }
 
 }  // namespace
