@@ -15,16 +15,25 @@ constexpr std::string_view kEndRecord = ":00000001FF";
 constexpr std::uint32_t kMaxRecordBytes = 255;
 constexpr std::uint64_t kSegmentSize = 0x10000;
 
-// Copies text without its spaces into storage that only grows, and gives
-// the copy: no allocation per line once the longest line was seen.
-std::string_view CopyWithoutSpaces(std::string& storage, std::string_view text) {
-  if (storage.size() < text.size()) storage.resize(text.size());
-  char* out = storage.data();
+// Beyond this much data text held for the last record of one line, past
+// what its byte count covers, the line is taken as too long for memory.
+constexpr std::size_t kMaxExcess = 16 * 1024 * 1024;
+
+// Copies text without its spaces to out and gives the end of the copy.
+char* PutWithoutSpaces(char* out, std::string_view text) {
   for (const char c : text) {
     *out = c;
     out += c != ' ';
   }
-  return std::string_view(storage.data(), static_cast<std::size_t>(out - storage.data()));
+  return out;
+}
+
+// Copies text without its spaces into storage that only grows, and gives
+// the copy: no allocation per line once the longest line was seen.
+std::string_view CopyWithoutSpaces(std::string& storage, std::string_view text) {
+  if (storage.size() < text.size()) storage.resize(text.size());
+  char* const end = PutWithoutSpaces(storage.data(), text);
+  return std::string_view(storage.data(), static_cast<std::size_t>(end - storage.data()));
 }
 
 // The sum of the pairs of text (its first two characters, the next two, and
@@ -331,25 +340,111 @@ bool WriteRegularRecord(LineFile& output, TextLine line, std::uint64_t count, Lo
   return true;
 }
 
+std::uint64_t RoomInSegment(std::uint32_t address) { return kSegmentSize - (address & 0xFFFF); }
+
+// The byte count N of a data line of this many characters.
+std::uint64_t ByteCount(std::uint64_t length) { return (length + 1) / 3; }
+
+// The records of remaining bytes of a line from address on, split where a
+// record would cross 64 KiB or hold more than 255 bytes; the last takes
+// all the data text that is left.
+void WriteSplitRecords(LineFile& output, LoopState& state, DataCursor& data, std::uint32_t address,
+                       std::uint64_t remaining) {
+  do {
+    const std::uint64_t k = std::min<std::uint64_t>({remaining, kMaxRecordBytes, RoomInSegment(address)});
+    AnnounceUpperBits(output, address, state.announced);
+    WriteDataRecord(output, state.record, data, static_cast<std::uint32_t>(k), address, k == remaining);
+    address += static_cast<std::uint32_t>(k);
+    remaining -= k;
+  } while (remaining > 0);
+}
+
+void CountLine(LoopState& state, ConversionStats& stats, std::uint64_t count) {
+  state.address += static_cast<std::uint32_t>(count);
+  CountUp(stats.BytesConverted, static_cast<std::uint32_t>(count));
+}
+
 // One data line: count N from its length, split where a record would
 // cross 64 KiB or hold more than 255 bytes.
 void ConvertDataLine(LineFile& output, TextLine line, LoopState& state, ConversionStats& stats) {
-  const std::uint64_t count = (line.size() + 1) / 3;
+  const std::uint64_t count = ByteCount(line.size());
   if (!WriteRegularRecord(output, line, count, state)) {
     DataCursor data{line.data(), line.data() + line.size()};
-    std::uint64_t remaining = count;
-    std::uint32_t address = state.address;
-    do {
-      const std::uint64_t room = kSegmentSize - (address & 0xFFFF);
-      const std::uint64_t k = std::min<std::uint64_t>({remaining, kMaxRecordBytes, room});
-      AnnounceUpperBits(output, address, state.announced);
-      WriteDataRecord(output, state.record, data, static_cast<std::uint32_t>(k), address, k == remaining);
-      address += static_cast<std::uint32_t>(k);
-      remaining -= k;
-    } while (remaining > 0);
+    WriteSplitRecords(output, state, data, state.address, count);
   }
-  state.address += static_cast<std::uint32_t>(count);
-  CountUp(stats.BytesConverted, static_cast<std::uint32_t>(count));
+  CountLine(state, stats, count);
+}
+
+// A data line too long to be held, read in parts. Its records are the
+// same as if it were read whole: a record is written once the count has
+// grown past it, so it is not the last, and its data text has been read.
+// Only the data text not yet in a record is held, never the blanks.
+struct LongDataLine {
+  std::uint64_t length = 0;   // characters read, blanks and all
+  std::uint64_t written = 0;  // bytes of the records written
+  std::string text;           // data text, of which the first taken characters are in records
+  std::size_t taken = 0;
+};
+
+void AddDataText(LongDataLine& line, TextLine part) {
+  line.length += part.size();
+  if (line.taken >= line.text.size() - line.taken) {  // drop what is in records, now and then
+    line.text.erase(0, line.taken);
+    line.taken = 0;
+  }
+  const std::size_t held = line.text.size();
+  line.text.resize(held + part.size());
+  char* const end = PutWithoutSpaces(line.text.data() + held, part);
+  line.text.resize(static_cast<std::size_t>(end - line.text.data()));
+}
+
+void WriteKnownRecords(LineFile& output, LongDataLine& line, LoopState& state) {
+  for (;;) {
+    const std::uint32_t address = state.address + static_cast<std::uint32_t>(line.written);
+    const std::uint64_t k = std::min<std::uint64_t>(kMaxRecordBytes, RoomInSegment(address));
+    if (ByteCount(line.length) <= line.written + k || line.text.size() - line.taken < 2 * k) return;
+    DataCursor data{line.text.data() + line.taken, line.text.data() + line.text.size()};
+    AnnounceUpperBits(output, address, state.announced);
+    WriteDataRecord(output, state.record, data, static_cast<std::uint32_t>(k), address, false);
+    line.taken = static_cast<std::size_t>(data.next - line.text.data());
+    line.written += k;
+  }
+}
+
+// The data text beyond twice the count is left for the line's last
+// record, whose count is known only at the line's end; a line that holds
+// more of it than kMaxExcess is no TI-TXT any reader takes.
+void LimitExcess(LongDataLine& line) {
+  const std::uint64_t held = line.text.size() - line.taken;
+  const std::uint64_t covered = 2 * (ByteCount(line.length) - line.written);
+  if (held <= covered + kMaxExcess) return;
+  std::string().swap(line.text);
+  RaiseOutOfMemory();
+}
+
+[[gnu::noinline]] void ConvertLongDataLine(LineFile& source, LineFile& output, TextLine head, LoopState& state,
+                                           ConversionStats& stats) {
+  LongDataLine line;
+  for (TextLine part = head;; part = ReadLinePart(source)) {
+    AddDataText(line, part);
+    WriteKnownRecords(output, line, state);
+    LimitExcess(line);
+    if (!source.line_open) break;
+  }
+  const std::uint64_t count = ByteCount(line.length);
+  DataCursor data{line.text.data() + line.taken, line.text.data() + line.text.size()};
+  WriteSplitRecords(output, state, data, state.address + static_cast<std::uint32_t>(line.written),
+                    count - line.written);
+  CountLine(state, stats, count);
+}
+
+// The address of an address line too long to be held: everything after
+// the "@", read in parts.
+[[gnu::noinline]] std::uint32_t LongAddress(LineFile& source, TextLine head) {
+  HexField field;
+  AddToHexField(field, head.substr(1));
+  while (source.line_open) AddToHexField(field, ReadLinePart(source));
+  return static_cast<std::uint32_t>(RequiredHexFieldValue(field));
 }
 
 }  // namespace
@@ -377,11 +472,15 @@ void ConvertTiTxtToHex(LineFile& source, LineFile& output, ConversionStats& stat
       return;
     }
     if (line[0] == '@') {
-      state.address = static_cast<std::uint32_t>(RequiredHexToInt(line.substr(1)));
+      state.address = source.line_open ? LongAddress(source, line)
+                                        : static_cast<std::uint32_t>(RequiredHexToInt(line.substr(1)));
       CountUp(stats.AddressRanges, 1);
       continue;
     }
-    ConvertDataLine(output, line, state, stats);
+    if (source.line_open)
+      ConvertLongDataLine(source, output, line, state, stats);
+    else
+      ConvertDataLine(output, line, state, stats);
   }
   WriteLine(output, kEndRecord);
 }

@@ -3,6 +3,7 @@
 // compares the output bytes and the counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -196,11 +197,11 @@ struct BadCase {
   int ranges;
 };
 
-TEST(ConvertTiTxtToHex, Failures) {
+std::vector<BadCase> BadCases() {
   const ByteList b300 = SomeBytes(300);
   std::string bad_tail = DataLine(b300);
   bad_tail.replace(3 * 260, 2, "zz");  // byte 260, in the line's second record
-  const BadCase kBad[] = {
+  return {
       {"a character after the address", {"@C000x"}, {}, NotAnIntegerMessage("x"), 0, 0},
       {"a character after a blank after the address", {"@C000 x"}, {}, NotAnIntegerMessage("x"), 0, 0},
       {"a blank inside the address", {"@C0 00"}, {}, NotAnIntegerMessage(" "), 0, 0},
@@ -216,7 +217,10 @@ TEST(ConvertTiTxtToHex, Failures) {
       {"a failure in the second record of a long line",
        {"@C000", bad_tail}, {Data(0xC000, Slice(b300, 0, 255))}, NotAnIntegerMessage("z"), 0, 1},
   };
-  for (const BadCase& c : kBad) {
+}
+
+TEST(ConvertTiTxtToHex, Failures) {
+  for (const BadCase& c : BadCases()) {
     const Conversion result = RunLoop(ConvertTiTxtToHex, Lines(c.source));
     EXPECT_TRUE(result.failed) << c.why;
     EXPECT_EQ(result.message, c.message) << c.why;
@@ -224,6 +228,154 @@ TEST(ConvertTiTxtToHex, Failures) {
     EXPECT_EQ(result.stats.BytesConverted, c.bytes) << c.why;
     EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.why;
   }
+}
+
+// ---- Lines longer than what is gathered whole ----
+
+// The records of a data line of count bytes from address on, by the rules
+// of the format: at most 255 bytes each, none across a 64 KiB boundary,
+// the upper address bits announced where they change. The records take
+// the bytes of data in turn, as far as they reach; the last takes all that
+// are left.
+void AddSplitRecords(LineList& records, std::uint32_t& announced, std::uint32_t address, std::size_t count,
+                     const ByteList& data) {
+  std::size_t at = 0;
+  do {
+    const std::size_t k = std::min<std::size_t>({count - at, 255, 0x10000 - (address & 0xFFFF)});
+    if (address >> 16 != announced) {
+      announced = address >> 16;
+      records.push_back(Upper(announced));
+    }
+    const std::size_t from = std::min(at, data.size());
+    const std::size_t to = at + k == count ? data.size() : std::min(at + k, data.size());
+    records.push_back(HexRecord(static_cast<unsigned>(k), address, 0, Slice(data, from, to)));
+    at += k;
+    address += static_cast<std::uint32_t>(k);
+  } while (at < count);
+}
+
+LineList SplitRecords(std::uint32_t address, std::size_t count, const ByteList& data) {
+  LineList records;
+  std::uint32_t announced = 0;
+  AddSplitRecords(records, announced, address, count, data);
+  records.push_back(kEnd);
+  return records;
+}
+
+std::string Joined(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) text += part;
+  return text;
+}
+
+// The pieces of the bytes closed up, without blanks.
+std::string DigitText(const ByteList& bytes) {
+  std::string line = DataLine(bytes);
+  std::erase(line, ' ');
+  return line;
+}
+
+std::vector<Case> LongLineCases() {
+  const ByteList b100k = SomeBytes(100000);
+  const std::string zeros(300000, '0');
+  LineList blanks_then_data = SplitRecords(0xC000, 100000, {});
+  blanks_then_data.insert(blanks_then_data.end() - 1, Data((0xC000 + 100000) & 0xFFFF, {0xAA}));
+  return {
+      {"a line of 100,000 pieces, across two 64 KiB boundaries and in records of 255",
+       {"@FFF0", DataLine(b100k), "q"}, SplitRecords(0xFFF0, 100000, b100k), 100000, 1},
+      {"the same without blanks: the last record takes what the count leaves",
+       {"@FFF0", DigitText(b100k), "q"}, SplitRecords(0xFFF0, (200000 + 1) / 3, b100k), 66667, 1},
+      {"a line of 300,000 blanks: records of no data; the next line goes on after its count",
+       {"@C000", std::string(300000, ' '), "AA"}, blanks_then_data, 100001, 1},
+      {"blanks first, then the data text without blanks",
+       {"@0000", std::string(150000, ' ') + DigitText(b100k)}, SplitRecords(0, (350000 + 1) / 3, b100k), 116667,
+       1},
+      {"the data text without blanks first, then blanks",
+       {"@0000", DigitText(b100k) + std::string(150000, ' ')}, SplitRecords(0, (350000 + 1) / 3, b100k), 116667,
+       1},
+      {"a long address line: the last eight digits weigh", {"@" + zeros + "1C000", "AA"},
+       {Upper(1), Data(0xC000, {0xAA}), kEnd}, 1, 1},
+      {"a long address line trimmed at both ends", {"@ \t" + zeros + "C000\t ", "AA"},
+       {Data(0xC000, {0xAA}), kEnd}, 1, 1},
+      {"a long end line", {"@C000", "AA", "q" + zeros}, {Data(0xC000, {0xAA}), kEnd}, 1, 1},
+  };
+}
+
+TEST(ConvertTiTxtToHex, LongLines) {
+  for (const Case& c : LongLineCases())
+    for (const std::size_t size : {std::size_t{7}, std::size_t{0}}) {
+      const Conversion result = RunLoop(ConvertTiTxtToHex, Lines(c.source), size);
+      EXPECT_FALSE(result.failed) << c.name << ": " << result.message;
+      EXPECT_EQ(result.output, Lines(c.output)) << c.name;
+      EXPECT_EQ(result.stats.BytesConverted, c.bytes) << c.name;
+      EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.name;
+    }
+}
+
+TEST(ConvertTiTxtToHex, LongLineFailures) {
+  const ByteList b200k = SomeBytes(200000);
+  std::string bad_far = DataLine(b200k);
+  bad_far.replace(3 * (100 * 255 + 7), 2, "zZ");  // in the 101st record
+  std::string bad_far_closed = DigitText(b200k);
+  bad_far_closed.replace(2 * (100 * 255 + 7), 2, "zZ");
+  const std::string zeros(300000, '0');
+  LineList hundred_records = SplitRecords(0, 100 * 255, Slice(b200k, 0, 100 * 255));
+  hundred_records.pop_back();  // no end record
+  const BadCase kBad[] = {
+      {"a bad pair far into a long line", {"@0000", bad_far}, hundred_records, NotAnIntegerMessage("Z"), 0, 1},
+      {"the same without blanks", {"@0000", bad_far_closed}, hundred_records, NotAnIntegerMessage("Z"), 0, 1},
+      {"a long address line with a wrong first character", {"@G" + zeros + "C000", "AA"}, {},
+       NotAnIntegerMessage("G"), 0, 0},
+      {"a long address line with a wrong last character", {"@x" + zeros + "C00g", "AA"}, {},
+       NotAnIntegerMessage("g"), 0, 0},
+      {"a long address line with a blank inside", {"@" + zeros + " C000", "AA"}, {}, NotAnIntegerMessage(" "), 0,
+       0},
+      {"a long address line of blanks", {"@" + std::string(300000, ' '), "AA"}, {}, NotAnIntegerMessage(""), 0, 0},
+  };
+  for (const BadCase& c : kBad) {
+    const Conversion result = RunLoop(ConvertTiTxtToHex, Lines(c.source));
+    EXPECT_TRUE(result.failed) << c.why;
+    EXPECT_EQ(result.message, c.message) << c.why;
+    EXPECT_EQ(result.output, Lines(c.output)) << c.why;
+    EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.why;
+  }
+}
+
+TEST(ConvertTiTxtToHex, LinesReadInPartsGiveTheRecordsOfWholeLines) {
+  // However a line is cut into first bytes and parts, its records are
+  // those of the whole line, and so is a failure.
+  std::vector<std::string> sources;
+  for (const Case& c : Cases()) sources.push_back(Lines(c.source));
+  for (const BadCase& c : BadCases()) sources.push_back(Lines(c.source));
+  const ByteList b600 = SomeBytes(600);
+  const std::string blanks(1000, ' ');
+  const std::string data = DataLine(b600);
+  const std::string digits = DigitText(b600);
+  for (const std::string& line : {data, digits, Joined({" ", data, "   "}), Joined({blanks, digits}),
+                                  Joined({digits, blanks}), Joined({"0\t", data}),
+                                  Joined({"@", std::string(600, '0'), "FFF0 "})})
+    for (const char* address : {"@0000", "@FFFE", "@FF00", "@1FFFFF"})
+      sources.push_back(Lines({address, line, "@FFF8", DigitText(b600), "1 2 3 4 5"}));
+  for (const std::string& source : sources) {
+    const Conversion whole = RunLoop(ConvertTiTxtToHex, source);
+    for (const auto& [size, limit] : {std::pair<std::size_t, std::size_t>{1, 1}, {7, 5}, {3, 64}, {64, 200}})
+      EXPECT_EQ(RunLoop(ConvertTiTxtToHex, source, size, limit), whole)
+          << testing::PrintToString(source.substr(0, 80)) << ", buffer " << size << ", limit " << limit;
+  }
+}
+
+TEST(ConvertTiTxtToHex, DataTextPastTheCountIsHeldUpTo16MiB) {
+  // A line without blanks of 3m characters has the count m and m digits
+  // past twice its count; one more character adds one.
+  constexpr std::size_t kExcess = 16 * 1024 * 1024;
+  const Conversion held = RunLoop(ConvertTiTxtToHex, Lines({std::string(3 * kExcess, '0'), "q"}));
+  EXPECT_FALSE(held.failed) << held.message;
+  EXPECT_EQ(held.stats.BytesConverted, static_cast<int>(kExcess));
+  EXPECT_TRUE(held.output.ends_with("\r\n" + kEnd + "\r\n"));
+  const Conversion beyond = RunLoop(ConvertTiTxtToHex, Lines({std::string(3 * kExcess + 1, '0'), "q"}));
+  EXPECT_TRUE(beyond.failed);
+  EXPECT_EQ(beyond.kind, "EOutOfMemory");
+  EXPECT_EQ(beyond.message, "Zu wenig Arbeitsspeicher");
 }
 
 TEST(RemoveSpaces, OnlySpacesGo) {
