@@ -453,13 +453,35 @@ def limit_sweep(ctx):
 
 
 def memory_cases():
-    # One line of a GiB (NUL bytes, so it takes no disk room) under an
-    # address space of 256 MB.
-    return [limit_sweep] + [Case(f"{program}: a line longer than the memory", program, Sparse(1 << 30),
-                 address_space_limit=256 << 20,
-                 console=failed(program, OUTPUT[program], "EOutOfMemory", "Zu wenig Arbeitsspeicher"),
-                 written=ABSENT)
-            for program in ("rakemo", "lusivo")]
+    # Neither program holds a whole line: under an address space far
+    # smaller than the line, one of a GiB (NUL bytes, so it takes no disk
+    # room) is a record rakemo reads the first characters of, and a data
+    # line of pieces converts. A data line without blanks leaves the data
+    # text past twice its count for its last record, whose count is known
+    # only at the line's end: up to 16 MiB of it is held, one more fails.
+    excess = 16 << 20
+    pieces = (40_000_000 + 1) // 3
+    return [limit_sweep] + [
+        Case("rakemo: a line far longer than the memory", "rakemo", Sparse(1 << 30),
+             address_space_limit=64 << 20, status=0, called=True,
+             console=completed("rakemo", OUTPUT["rakemo"], 0, 0), written=b"q\r\n"),
+        Case("lusivo: a data line of 40 MB in an address space of 24 MiB", "lusivo",
+             b"00 " * (pieces - 1) + b"00\r\n", address_space_limit=24 << 20, status=0, called=True,
+             console=completed("lusivo", OUTPUT["lusivo"], pieces, 0), written=hundred_mb_records(pieces),
+             big=True),
+        Case("lusivo: a line of NUL bytes far longer than the memory fails at the held excess", "lusivo",
+             Sparse(1 << 30), address_space_limit=256 << 20,
+             console=failed("lusivo", OUTPUT["lusivo"], "EOutOfMemory", "Zu wenig Arbeitsspeicher"),
+             written=ABSENT),
+        Case("lusivo: a line without blanks of 16 MiB excess converts", "lusivo",
+             b"0" * (3 * excess) + b"\r\n", status=0, called=True,
+             console=completed("lusivo", OUTPUT["lusivo"], excess, 0),
+             written=hundred_mb_records(excess, 3 * excess), big=True),
+        Case("lusivo: a line without blanks of 16 MiB + 1 excess fails", "lusivo",
+             b"0" * (3 * excess + 1) + b"\r\n",
+             console=failed("lusivo", OUTPUT["lusivo"], "EOutOfMemory", "Zu wenig Arbeitsspeicher"),
+             written=ABSENT, big=True),
+    ]
 
 
 # ---- Bad input ----
@@ -570,14 +592,23 @@ def survey_cases():
     return rows
 
 
-def hundred_mb_records(count):
+def hundred_mb_records(count, digits=None):
+    """The records of a data line of count zero bytes from address 0: of
+    255 bytes, split at every 64 KiB boundary, each boundary announced.
+    With digits, the line's data text holds that many zeros, and the last
+    record takes all those the others leave."""
     lines = []
     address = 0
     while address < count:
         if address % 0x10000 == 0 and address > 0:
             lines.append(intel_hex_record(0, [address >> 24, (address >> 16) & 0xFF], 4))
         k = min(count - address, 255, 0x10000 - address % 0x10000)
-        lines.append(intel_hex_record(address & 0xFFFF, [0] * k))
+        if digits is not None and address + k == count:
+            fields = [k, (address >> 8) & 0xFF, address & 0xFF, 0]
+            rest = digits - 2 * address
+            lines.append(":" + bytes(fields).hex().upper() + "0" * rest + "%02X" % checksum(fields))
+        else:
+            lines.append(intel_hex_record(address & 0xFFFF, [0] * k))
         address += k
     return ("\r\n".join(lines + [":00000001FF"]) + "\r\n").encode()
 
