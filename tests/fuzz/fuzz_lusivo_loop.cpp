@@ -1,6 +1,7 @@
 // The loop of lusivo over any bytes. It either completes, and then its
 // output ends with the end record, or it fails with EConvertError naming one
-// byte (or none, for "@" alone); it does the same whatever the buffer sizes.
+// byte (or none, for "@" alone); it does the same whatever the buffer sizes
+// and however a long line is cut into parts.
 // Whatever the input, every record it writes has a two-digit count of at
 // most 255, a four-digit load address, type 00 or 04, and no data record
 // crosses a 64 KiB boundary; a record of hexadecimal digits only carries
@@ -82,7 +83,7 @@ std::uint32_t CheckRecords(const std::string& output, bool completed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const LoopRun usual = RunWithBothBufferSizes(ConvertTiTxtToHex, data, size);
+  const LoopRun usual = RunWithBothBufferSizes(ConvertTiTxtToHex, data, size, 1);
 
   const std::uint32_t counted = CheckRecords(usual.output, !usual.failed);
   if (usual.failed)

@@ -1,7 +1,8 @@
 // The loop of rakemo over any bytes. It either completes, and then its
 // output ends with the end line "q", or it fails with EConvertError naming
 // one byte (or none, for an empty extended address field); it never meets
-// another failure, and it does the same whatever the buffer sizes.
+// another failure, and it does the same whatever the buffer sizes and
+// however much of a line beyond its longest record is gathered.
 #include <cstdint>
 #include <string>
 
@@ -9,6 +10,10 @@
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
+
+// Start code, count, address, type and 255 data pieces: all of a record
+// the loop reads.
+constexpr std::size_t kLongestRecord = 9 + 2 * 255;
 
 void CheckLines(const std::string& output) {
   std::size_t begin = 0;
@@ -28,7 +33,7 @@ void CheckLines(const std::string& output) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const LoopRun usual = RunWithBothBufferSizes(ConvertHexToTiTxt, data, size);
+  const LoopRun usual = RunWithBothBufferSizes(ConvertHexToTiTxt, data, size, kLongestRecord);
 
   CheckLines(usual.output);
   if (usual.failed) {

@@ -1,5 +1,6 @@
-// ReadLine and AtEnd over any bytes and any buffer size. The lines the
-// reading pattern delivers, each followed by one line end, must give back
+// ReadLine, ReadLinePart and AtEnd over any bytes, any buffer size and any
+// gathering limit. The lines the reading pattern delivers (a cut line
+// completed by its parts), each followed by one line end, must give back
 // the input up to its first Ctrl-Z with every line end (CR LF, a lone CR, a
 // lone LF) written as one LF.
 #include <cstdint>
@@ -37,11 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int fd = MemoryFile(input);
   LineFile file;
   AttachForReading(file, fd, buffer_size);
+  file.line_limit = 1 + data[0] % 37;
   std::string lines;
   std::size_t count = 0;
   while (!AtEnd(file)) {
     FUZZ_CHECK(!AtEnd(file));  // the test does not move the read position
-    const TextLine line = ReadLine(file);
+    std::string line(ReadLine(file));
+    if (file.line_open) FUZZ_CHECK(line.size() == file.line_limit);
+    while (file.line_open) line += ReadLinePart(file);
     for (const char c : line) FUZZ_CHECK(c != '\r' && c != '\n' && c != '\x1A');
     lines.append(line);
     lines += '\n';

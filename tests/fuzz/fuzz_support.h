@@ -65,14 +65,15 @@ struct LoopRun {
   std::string message;  // of the EConvertError, when it failed
 };
 
-inline LoopRun RunLoop(ConversionLoop loop, std::string_view source_bytes,
-                       std::size_t read_buffer, std::size_t write_buffer) {
+inline LoopRun RunLoop(ConversionLoop loop, std::string_view source_bytes, std::size_t read_buffer,
+                       std::size_t write_buffer, std::size_t line_limit = kWholeLineLimit) {
   LoopRun run;
   const int in = MemoryFile(source_bytes);
   const int out = MemoryFile({});
   LineFile source;
   LineFile output;
   AttachForReading(source, in, read_buffer);
+  source.line_limit = line_limit;
   AttachForWriting(output, out, write_buffer);
   ConversionStats stats;
   try {
@@ -92,12 +93,14 @@ inline LoopRun RunLoop(ConversionLoop loop, std::string_view source_bytes,
 }
 
 // Runs a loop on the fuzz input (its first two bytes choose the buffer
-// sizes) with those buffers and with the usual ones: the two runs must
-// agree in every respect. Gives the usual run; size is at least 2.
-inline LoopRun RunWithBothBufferSizes(ConversionLoop loop, const std::uint8_t* data,
-                                      std::size_t size) {
+// sizes and how much of a line is gathered, from shortest_line up) with
+// those and with the usual ones: the two runs must agree in every respect.
+// Gives the usual run; size is at least 2.
+inline LoopRun RunWithBothBufferSizes(ConversionLoop loop, const std::uint8_t* data, std::size_t size,
+                                      std::size_t shortest_line) {
   const std::string_view source(reinterpret_cast<const char*>(data) + 2, size - 2);
-  const LoopRun small = RunLoop(loop, source, BufferSize(data[0]), BufferSize(data[1]));
+  const LoopRun small =
+      RunLoop(loop, source, BufferSize(data[0]), BufferSize(data[1]), shortest_line + data[1] % 61);
   LoopRun usual = RunLoop(loop, source, 64 * 1024, 64 * 1024);
   FUZZ_CHECK(small.failed == usual.failed);
   FUZZ_CHECK(small.message == usual.message);
