@@ -19,6 +19,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 import gen
@@ -323,6 +324,90 @@ class Bench:
         ratio = medians["rakemo"] / medians["cp"]
         self.verdict("rakemo start-up / cp (median)", ratio <= 1.0, "%.2f" % ratio, "<= 1.00")
 
+    def memory(self):
+        """Peak memory on the inputs that hold no line, or no file, in
+        memory: fed through a pipe as they are made, so nothing of their
+        size is on the disk."""
+        size = self.args.memory
+        print("\n== Memory: peak RSS against converting an empty file (%.4g MB inputs through a pipe)" % mb(size))
+        pieces = b"00 " * 21846
+        runs = [
+            ("rakemo", "%.4g MB without a line end" % mb(size), [], self.repeated(b"0" * 65536, size)),
+            ("rakemo", "one Intel HEX line of 40 MB", [],
+             self.repeated(b":FF000000", 9, b"0" * 65536, 40 * MB - 9, b"\r\n", 2)),
+            ("lusivo", "a TI-TXT data line of %.4g MB, pieces with blanks" % mb(size), [],
+             self.repeated(pieces, 3 * (size // 3 - 1), b"00", 2)),
+            ("lusivo", "a line of %.4g MB of blanks" % mb(size), [], self.repeated(b" " * 65536, size)),
+            ("lusivo", "an address line of %.4g MB" % mb(size), [],
+             self.repeated(b"@", 1, b"0" * 65536, size - 6, b"C000\r\n", 6)),
+        ]
+        print("  %-8s %-48s %7s %11s %11s %11s" % ("", "input", "status", "seconds", "peak RSS", "over empty"))
+        for name, what, extra, feed in runs:
+            code, elapsed, rss = self.fed_run([os.path.join(self.bin, name), "/dev/stdin",
+                                               self.path("out-memory")] + extra, feed)
+            self.memory_row(name, what, code, elapsed, rss, 0)
+        help_feed = self.repeated(b"x" * 65536, self.args.help_input)
+        code, elapsed, rss = self.fed_run([os.path.join(self.bin, "rakemo"), "-h"], help_feed)
+        self.memory_row("rakemo", "the help pause on %.4g MB without a line end" % mb(self.args.help_input),
+                        code, elapsed, rss, 0)
+        timeout = shutil.which("timeout")
+        if not timeout:
+            print("  /dev/zero: skipped, timeout not found")
+            return
+        for name, status in (("rakemo", 124), ("lusivo", 1)):
+            code, elapsed, rss = self.fed_run([timeout, "5", os.path.join(self.bin, name), "/dev/zero",
+                                               self.path("out-memory")], None)
+            self.memory_row(name, "/dev/zero for at most 5 s", code, elapsed, rss, status)
+        if os.path.exists(self.path("out-memory")):
+            os.remove(self.path("out-memory"))
+
+    @staticmethod
+    def repeated(*parts):
+        """Chunks: each block given with the number of bytes it makes, cut
+        from as many repeats of it as that needs."""
+        def chunks():
+            for block, total in zip(parts[::2], parts[1::2]):
+                while total > 0:
+                    piece = block[:total]
+                    yield piece
+                    total -= len(piece)
+        return chunks
+
+    def fed_run(self, argv, feed):
+        """One run through the measure wrapper, its standard input a pipe
+        that a thread fills from feed (or empty): (status, seconds, KiB)."""
+        result, errors = self.path("result.txt"), self.path("stderr.txt")
+        reader, writer = os.pipe()
+
+        def fill():
+            with os.fdopen(writer, "wb") as pipe:
+                try:
+                    for chunk in feed() if feed else ():
+                        pipe.write(chunk)
+                except BrokenPipeError:
+                    pass
+
+        filler = threading.Thread(target=fill)
+        filler.start()
+        subprocess.run([os.path.join(self.bin, "measure"), result, errors] + argv, stdin=reader)
+        os.close(reader)
+        filler.join()
+        with open(result) as text:
+            code, elapsed, rss, _, _ = (int(field) for field in text.read().split())
+        return code, elapsed / 1e9, rss
+
+    def memory_row(self, name, what, code, elapsed, rss, status):
+        growth = rss - self.empty[name].peak
+        print("  %-8s %-48s %7d %11.2f %11s %11s" % (name, what, code, elapsed, kib(rss), kib(growth)))
+        if code != status:
+            print("  UNEXPECTED: %s on %s ended with %d, not %d" % (name, what, code, status))
+            self.failed = True
+        if name == "lusivo" and "/dev/zero" in what:
+            self.verdict("lusivo on /dev/zero: fails at the 16 MiB excess", code == 1, kib(growth), "status 1")
+        else:
+            self.verdict("%s peak RSS over empty, %s" % (name, what), growth <= TARGET_RSS_GROWTH_KIB,
+                         kib(growth), "<= 2048 KiB")
+
     def instructions(self):
         size = self.args.callgrind
         print("\n== Instructions per input byte (valgrind --tool=callgrind), %.4g MB image" % mb(size))
@@ -396,7 +481,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="small sizes, for development")
     parser.add_argument("--size", type=float, help="image size in MB for the throughput section")
     parser.add_argument("--repeat", type=int, help="rounds per section")
-    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,instructions,startup,limits")
+    parser.add_argument("--only", help="the sections to run, of: throughput,scaling,lines,memory,instructions,startup,limits")
     args = parser.parse_args()
     size = args.size or float(os.environ.get("BENCH_SIZE_MB", 10 if args.quick else 100))
     args.size = int(size * MB)
@@ -407,6 +492,8 @@ def main():
     args.startup_runs = 30 if args.quick else 300
     args.startup_image = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared",
                                       "corpus", "goodfet-goodfet42-mspgcc.hex")
+    args.memory = int((30 if args.quick else 300) * MB)
+    args.help_input = int((20 if args.quick else 200) * MB)
     os.makedirs(args.data, exist_ok=True)
     global BIN
     BIN = args.bin
@@ -416,7 +503,7 @@ def main():
         time.strftime("%Y-%m-%d %H:%M"), len(os.sched_getaffinity(0)), " ".join(os.uname()[0:3:2]),
         os.getloadavg()[0]))
     sections = {"throughput": bench.comparison, "scaling": bench.scaling,
-                "lines": bench.pathological, "instructions": bench.instructions,
+                "lines": bench.pathological, "memory": bench.memory, "instructions": bench.instructions,
                 "startup": bench.startup,
                 "limits": bench.limits}
     chosen = args.only.split(",") if args.only else list(sections)

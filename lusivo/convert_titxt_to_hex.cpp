@@ -18,6 +18,7 @@ constexpr std::uint64_t kSegmentSize = 0x10000;
 // Beyond this much data text held for the last record of one line, past
 // what its byte count covers, the line is taken as too long for memory.
 constexpr std::size_t kMaxExcess = 16 * 1024 * 1024;
+constexpr std::size_t kLargeText = 1024 * 1024;
 
 // Copies text without its spaces to out and gives the end of the copy.
 char* PutWithoutSpaces(char* out, std::string_view text) {
@@ -388,11 +389,17 @@ struct LongDataLine {
 
 void AddDataText(LongDataLine& line, TextLine part) {
   line.length += part.size();
-  if (line.taken >= line.text.size() - line.taken) {  // drop what is in records, now and then
+  // What is in records is dropped once it is as long as the rest, or
+  // 1 MiB: the text never holds much more than it must.
+  if (line.taken >= line.text.size() - line.taken || line.taken >= kLargeText) {
     line.text.erase(0, line.taken);
     line.taken = 0;
   }
   const std::size_t held = line.text.size();
+  // Text past 1 MiB is the excess of a line without blanks: room for all
+  // of it that may be held, so its growth copies no large text.
+  if (held + part.size() > line.text.capacity() && held + part.size() > kLargeText)
+    line.text.reserve(held + part.size() + kMaxExcess);
   line.text.resize(held + part.size());
   char* const end = PutWithoutSpaces(line.text.data() + held, part);
   line.text.resize(static_cast<std::size_t>(end - line.text.data()));
