@@ -303,13 +303,8 @@ std::vector<Case> LongLineCases() {
 
 TEST(ConvertTiTxtToHex, LongLines) {
   for (const Case& c : LongLineCases())
-    for (const std::size_t size : {std::size_t{7}, std::size_t{0}}) {
-      const Conversion result = RunLoop(ConvertTiTxtToHex, Lines(c.source), size);
-      EXPECT_FALSE(result.failed) << c.name << ": " << result.message;
-      EXPECT_EQ(result.output, Lines(c.output)) << c.name;
-      EXPECT_EQ(result.stats.BytesConverted, c.bytes) << c.name;
-      EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.name;
-    }
+    for (const std::size_t size : {std::size_t{7}, std::size_t{0}})
+      ExpectCompleted(RunLoop(ConvertTiTxtToHex, Lines(c.source), size), Lines(c.output), c.bytes, c.ranges, c.name);
 }
 
 TEST(ConvertTiTxtToHex, LongLineFailures) {

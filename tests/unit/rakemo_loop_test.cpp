@@ -228,13 +228,8 @@ TEST(ConvertHexToTiTxt, LongLines) {
        {"@C000", "AA BB", "q"}, 2, 1},
   };
   for (const Case& c : kLong)
-    for (const std::size_t size : {std::size_t{7}, std::size_t{0}}) {
-      const Conversion result = RunLoop(ConvertHexToTiTxt, Lines(c.source), size);
-      EXPECT_FALSE(result.failed) << c.name << ": " << result.message;
-      EXPECT_EQ(result.output, Lines(c.output)) << c.name;
-      EXPECT_EQ(result.stats.BytesConverted, c.bytes) << c.name;
-      EXPECT_EQ(result.stats.AddressRanges, c.ranges) << c.name;
-    }
+    for (const std::size_t size : {std::size_t{7}, std::size_t{0}})
+      ExpectCompleted(RunLoop(ConvertHexToTiTxt, Lines(c.source), size), Lines(c.output), c.bytes, c.ranges, c.name);
   const Conversion bad = RunLoop(ConvertHexToTiTxt, Lines({":02C0G000" + tail}));
   EXPECT_TRUE(bad.failed);
   EXPECT_EQ(bad.message, NotAnIntegerMessage("G"));

@@ -80,3 +80,11 @@ Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes, std::size
   result.output = ReadFileBytes(output_path);
   return result;
 }
+
+void ExpectCompleted(const Conversion& result, std::string_view output, int bytes, int ranges,
+                     std::string_view name) {
+  EXPECT_FALSE(result.failed) << name << ": " << result.message;
+  EXPECT_EQ(result.output, output) << name;
+  EXPECT_EQ(result.stats.BytesConverted, bytes) << name;
+  EXPECT_EQ(result.stats.AddressRanges, ranges) << name;
+}

@@ -49,6 +49,10 @@ struct Conversion {
   std::string message;  // and its message
   bool operator==(const Conversion&) const = default;
 };
+// A completed conversion: its output and its counts, named in a failure.
+void ExpectCompleted(const Conversion& result, std::string_view output, int bytes, int ranges,
+                     std::string_view name);
+
 // With the source read through a buffer of buffer_size bytes (0: as the
 // programs open it) that gathers lines of at most line_limit bytes.
 Conversion RunLoop(ConversionLoop loop, std::string_view source_bytes, std::size_t buffer_size = 0,
