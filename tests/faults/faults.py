@@ -35,6 +35,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import limits  # noqa: E402
 import screens  # noqa: E402  the console texts, typed once for all drivers
+from tally import Tally  # noqa: E402
 
 SKIPPED = 77
 TIMEOUT = 300  # seconds for one run; a hang fails the case
@@ -130,26 +131,14 @@ class Case:
     runner: bool = True             # a runner leaves the fault as it is
 
 
-class Context:
+class Context(Tally):
     def __init__(self, options):
+        super().__init__()
         self.programs = {"rakemo": os.path.abspath(options.rakemo),
                          "lusivo": os.path.abspath(options.lusivo)}
         self.shim = os.path.abspath(options.shim) if options.shim else None
         self.runner = shlex.split(options.runner) if options.runner else []
         self.sanitized = options.sanitized
-        self.passed = self.failed = self.skipped = 0
-
-    def report(self, name, problems):
-        if problems:
-            self.failed += 1
-            print(f"FAIL    {name}:\n  " + "\n  ".join(problems))
-        else:
-            self.passed += 1
-            print(f"ok      {name}")
-
-    def skip(self, name, why):
-        self.skipped += 1
-        print(f"skip    {name}: {why}")
 
     def why_not(self, case):
         """Why a case cannot run here, or None."""

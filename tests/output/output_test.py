@@ -28,6 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import screens  # noqa: E402  the console texts, typed once for all drivers
+from tally import Tally  # noqa: E402
 
 SKIPPED = 77
 TIMEOUT = 60
@@ -49,23 +50,11 @@ def hex_image(value, rounds):
     return ("".join(records) * rounds + ":00000001FF\r\n").encode(), (b"@0000\r\n" + line * 4096) * rounds + b"q\r\n"
 
 
-class Context:
+class Context(Tally):
     def __init__(self, options):
+        super().__init__()
         self.programs = {"rakemo": os.path.abspath(options.rakemo),
                          "lusivo": os.path.abspath(options.lusivo)}
-        self.passed = self.failed = self.skipped = 0
-
-    def report(self, name, problems):
-        if problems:
-            self.failed += 1
-            print(f"FAIL    {name}:\n  " + "\n  ".join(problems))
-        else:
-            self.passed += 1
-            print(f"ok      {name}")
-
-    def skip(self, name, why):
-        self.skipped += 1
-        print(f"skip    {name}: {why}")
 
 
 def run(ctx, program, args, folder, **popen):

@@ -28,6 +28,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 import screens as s  # noqa: E402
+from tally import Tally  # noqa: E402
 
 TIMEOUT = 60          # seconds for one run
 RECORD_TIMEOUT = 20   # seconds for the stand-in programmer to leave its record
@@ -104,23 +105,15 @@ class Case:
     no_wait: bool = False   # the converter must end while the programmer still runs
 
 
-class Context:
+class Context(Tally):
     def __init__(self, options):
+        super().__init__()
         self.runner = shlex.split(options.runner)
         self.programs = {"rakemo": os.path.abspath(options.rakemo),
                          "lusivo": os.path.abspath(options.lusivo)}
         self.launch = os.path.abspath(options.launch)
         self.bsldemo = os.path.abspath(options.bsldemo)
         self.platform_check = os.path.abspath(options.platform_check)
-        self.passed = self.failed = 0
-
-    def result(self, name, problems):
-        if problems:
-            self.failed += 1
-            print(f"FAIL    {name}:\n  " + "\n  ".join(problems))
-        else:
-            self.passed += 1
-            print(f"ok      {name}")
 
 
 def windows_path(path):
@@ -263,7 +256,7 @@ def run_case(ctx, case):
         problems.append(f"no end within {TIMEOUT} s")
     finally:
         shutil.rmtree(root, ignore_errors=True)
-        ctx.result(case.name, problems)
+        ctx.report(case.name, problems)
 
 
 # ---- The command line, given as one text ----
@@ -408,7 +401,7 @@ def platform_group(ctx):
             [f"platform_check ended with status {done.returncode}"]
     finally:
         shutil.rmtree(folder, ignore_errors=True)
-    ctx.result("platform layer checks", problems)
+    ctx.report("platform layer checks", problems)
 
 
 def groups():
